@@ -1,0 +1,24 @@
+#include "ask.hpp"
+#include "commands.hpp"
+
+namespace zelko_cli {
+
+Outcome devices(Console& console) {
+  const auto answer =
+      ask<zelko_ipc::ControlResponse::Devices>({zelko_ipc::ControlRequest::Devices{}});
+  if (!answer) {
+    return std::unexpected(answer.error());
+  }
+  Sink& out = console.out;
+  if (answer->devices.empty()) {
+    out.text("no paired devices; run 'derodi pair'\n");
+    return {};
+  }
+  for (const zelko_ipc::DeviceRecord& device : answer->devices) {
+    out.field(device.name).text("\t").field(device.detail).text("\t");
+    out.text(device.revoked ? "revoked\n" : "active\n");
+  }
+  return {};
+}
+
+}  // namespace zelko_cli
