@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zelko_test {
+
+/// What a finished program left behind.
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+};
+
+/// Runs `program` with `arguments` and exactly the environment `environment`
+/// ("NAME=value" entries), standard input from /dev/null, and collects both
+/// output streams. Kills the program after `timeout_seconds`.
+[[nodiscard]] RunResult run_program(const std::string& program,
+                                    const std::vector<std::string>& arguments,
+                                    const std::vector<std::string>& environment,
+                                    int timeout_seconds = 20);
+
+}  // namespace zelko_test
