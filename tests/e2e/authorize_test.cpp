@@ -70,9 +70,8 @@ TEST_F(Authorize, Failures) {
   };
   for (const Row& row : rows) {
     answer(row.body);
-    EXPECT_RUN(run({"authorize", "--minutes", "5"}), "", std::string(k_asking) + "zelko-cli: " +
-                                                              row.message + "\n",
-               1);
+    EXPECT_RUN(run({"authorize", "--minutes", "5"}), "",
+               std::string(k_asking) + "zelko-cli: " + row.message + "\n", 1);
   }
   // The line is printed before the daemon is contacted, even when none runs.
   daemon.reset();

@@ -6,8 +6,9 @@ namespace {
 class Devices : public CliTest {};
 
 TEST_F(Devices, Lines) {
-  answer("devices\npixel 8\tpaired 2026-11-02\tactive\nold phone\tlost\trevoked\n"
-         "\t\tActive\na\\tb\tc\\nd\t\n");
+  answer(
+      "devices\npixel 8\tpaired 2026-11-02\tactive\nold phone\tlost\trevoked\n"
+      "\t\tActive\na\\tb\tc\\nd\t\n");
   EXPECT_RUN(run({"devices"}),
              "pixel 8\tpaired 2026-11-02\tactive\n"
              "old phone\tlost\trevoked\n"

@@ -69,8 +69,7 @@ TEST_F(Exchange, PathLengthLimit) {
   EXPECT_EQ(near_limit.connections(), 1);
 
   EXPECT_RUN(run_program(cli_path(), {"status"}, {"XDG_RUNTIME_DIR=" + too_long}), "",
-             unreachable(too_long + "/zelko/control.sock", "path must be shorter than SUN_LEN"),
-             1);
+             unreachable(too_long + "/zelko/control.sock", "path must be shorter than SUN_LEN"), 1);
 }
 
 TEST_F(Exchange, PathThatIsNotUtf8IsShownWithReplacements) {
@@ -122,9 +121,11 @@ TEST_F(Exchange, DaemonThatHangsUpAtOnce) {
   EXPECT_EQ(result.status, 1);
   // Depending on timing the request is refused or goes out and no answer comes.
   EXPECT_TRUE(result.err == "zelko-cli: cannot send the request: Broken pipe (os error 32)\n" ||
-              result.err == "zelko-cli: cannot send the request: Connection reset by peer (os error 104)\n" ||
+              result.err ==
+                  "zelko-cli: cannot send the request: Connection reset by peer (os error 104)\n" ||
               result.err == "zelko-cli: no answer from derodi: failed to fill whole buffer\n" ||
-              result.err == "zelko-cli: no answer from derodi: Connection reset by peer (os error 104)\n")
+              result.err ==
+                  "zelko-cli: no answer from derodi: Connection reset by peer (os error 104)\n")
       << result.err;
 }
 

@@ -20,10 +20,10 @@ TEST_F(Fingerprint, MatchingRules) {
   };
   const Row rows[] = {
       {"laptop", "SHA256:one laptop\n"},
-      {"backup", "SHA256:one laptop\n"},    // by comment, printed with the key's name
-      {"x", "SHA256:two x2\n"},             // an earlier comment beats a later name
-      {"work", "SHA256:four work\n"},       // the first of two equal names
-      {"", "SHA256:three x\n"},             // the first empty comment
+      {"backup", "SHA256:one laptop\n"},  // by comment, printed with the key's name
+      {"x", "SHA256:two x2\n"},           // an earlier comment beats a later name
+      {"work", "SHA256:four work\n"},     // the first of two equal names
+      {"", "SHA256:three x\n"},           // the first empty comment
   };
   for (const Row& row : rows) {
     answer(k_keys);

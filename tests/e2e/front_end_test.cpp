@@ -20,7 +20,8 @@ TEST_F(FrontEnd, UsageText) {
   const std::string& usage = result.out;
   EXPECT_EQ(usage.size(), 1351u);
   EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 26);
-  EXPECT_TRUE(usage.starts_with("zelko-cli 0.2.0 \xe2\x80\x94 talk to the Zelko daemon\n\nUSAGE:\n"));
+  EXPECT_TRUE(
+      usage.starts_with("zelko-cli 0.2.0 \xe2\x80\x94 talk to the Zelko daemon\n\nUSAGE:\n"));
   EXPECT_TRUE(usage.ends_with("'status' says where it points\n\n"));
   // Descriptions start at the 41st character; continuation lines hold 40 spaces.
   for (const std::string_view line :
@@ -77,7 +78,8 @@ TEST_F(FrontEnd, ArgumentErrorsNeverReachTheDaemon) {
       {{"getpub", "k", "--OUT", "f"}, "usage: zelko-cli getpub NAME [--out FILE]"},
       {{"getpub", "k", "--out", "f", "x"}, "usage: zelko-cli getpub NAME [--out FILE]"},
       {{"pair"}, "pairing needs the radio directly; run 'derodi pair' with the daemon stopped"},
-      {{"pair", "--now"}, "pairing needs the radio directly; run 'derodi pair' with the daemon stopped"},
+      {{"pair", "--now"},
+       "pairing needs the radio directly; run 'derodi pair' with the daemon stopped"},
       {{"keys", "\xff"}, "argument '\xef\xbf\xbd' is not valid UTF-8"},
       {{"status\xc3"}, "argument 'status\xef\xbf\xbd' is not valid UTF-8"},
       {{"getpub", "a\xe2\x80z"}, "argument 'a\xef\xbf\xbdz' is not valid UTF-8"},

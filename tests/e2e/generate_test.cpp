@@ -49,8 +49,7 @@ TEST_F(Generate, ArgumentErrorsNeverReachTheDaemon) {
 }
 
 TEST_F(Generate, RequestsAndProgressLines) {
-  const std::string rsa_default =
-      "generating RSA-4096 on the phone; this can take a minute...\n";
+  const std::string rsa_default = "generating RSA-4096 on the phone; this can take a minute...\n";
   struct Row {
     std::vector<std::string> arguments;
     std::string request;
@@ -60,9 +59,11 @@ TEST_F(Generate, RequestsAndProgressLines) {
       {{"--name", "k"}, "ed25519\t0\tk", ""},
       {{"--type", "rsa", "--name", "k"}, "rsa\t0\tk", rsa_default},
       {{"--type", "rsa", "--bits", "4096", "--name", "a\tb"}, "rsa\t4096\ta\\tb", rsa_default},
-      {{"--type", "rsa", "--bits", "2048", "--name", "k"}, "rsa\t2048\tk",
+      {{"--type", "rsa", "--bits", "2048", "--name", "k"},
+       "rsa\t2048\tk",
        "generating RSA-2048 on the phone; this can take a minute...\n"},
-      {{"--type", "rsa", "--bits", "+03072", "--name", "k"}, "rsa\t3072\tk",
+      {{"--type", "rsa", "--bits", "+03072", "--name", "k"},
+       "rsa\t3072\tk",
        "generating RSA-3072 on the phone; this can take a minute...\n"},
       {{"--type", "RSA", "--bits", "2048", "--name", "k"}, "RSA\t2048\tk", ""},
       {{"--type", "ed25519", "--bits", "4096", "--name", "k"}, "ed25519\t4096\tk", ""},
@@ -70,7 +71,8 @@ TEST_F(Generate, RequestsAndProgressLines) {
       {{"--name", "k", "--name", "j"}, "ed25519\t0\tj", ""},
       {{"--name", "--type"}, "ed25519\t0\t--type", ""},
       {{"--name", " k "}, "ed25519\t0\t k ", ""},
-      {{"--bits", "1", "--bits", "2", "--name", "k", "--type", "rsa"}, "rsa\t2\tk",
+      {{"--bits", "1", "--bits", "2", "--name", "k", "--type", "rsa"},
+       "rsa\t2\tk",
        "generating RSA-2 on the phone; this can take a minute...\n"},
   };
   for (const Row& row : rows) {

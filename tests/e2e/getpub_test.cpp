@@ -61,7 +61,8 @@ TEST_F(GetPub, ExchangeFailuresGetTheHintToo) {
   EXPECT_RUN(run_program(cli_path(), {"getpub", "k"}, {"XDG_RUNTIME_DIR=" + stale_dir}), "",
              "zelko-cli: cannot reach derodi at " + stale_dir +
                  "/zelko/control.sock: No such file or directory (os error 2)\n"
-                 "is the daemon running?" + std::string(k_refresh_hint) + "\n",
+                 "is the daemon running?" +
+                 std::string(k_refresh_hint) + "\n",
              1);
 }
 
@@ -85,7 +86,8 @@ TEST_F(GetPub, FileThatCannotBeWritten) {
   answer("pubkey\nssh-ed25519 AAAA k");
   const std::string missing = runtime / "no/such/dir/id.pub";
   EXPECT_RUN(run({"getpub", "k", "--out", missing}), "",
-             "zelko-cli: cannot write " + missing + ": No such file or directory (os error 2)\n", 1);
+             "zelko-cli: cannot write " + missing + ": No such file or directory (os error 2)\n",
+             1);
   EXPECT_FALSE(std::filesystem::exists(runtime / "no"));
   EXPECT_RUN(run({"getpub", "k", "--out", "/dev/full"}), "",
              "zelko-cli: cannot write /dev/full: No space left on device (os error 28)\n", 1);

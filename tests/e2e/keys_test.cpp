@@ -39,8 +39,8 @@ TEST_F(Keys, ThreeForms) {
   EXPECT_RUN(run({"keys", "--json"}), json, "", 0);
   EXPECT_RUN(run({"keys", "--long", "--json"}), json, "", 0);
   EXPECT_RUN(run({"keys", "--json", "--long"}), json, "", 0);
-  EXPECT_EQ(received(), frame("keys") + frame("keys") + frame("keys") + frame("keys") +
-                            frame("keys"));
+  EXPECT_EQ(received(),
+            frame("keys") + frame("keys") + frame("keys") + frame("keys") + frame("keys"));
 }
 
 TEST_F(Keys, EmptyList) {
@@ -52,10 +52,11 @@ TEST_F(Keys, EmptyList) {
 
 TEST_F(Keys, SingleKeyHasNoTrailingComma) {
   answer("keys\nk\ta\tf\tc\ts");
-  EXPECT_RUN(run({"keys", "--json"}),
-             "[\n  {\n    \"name\": \"k\",\n    \"algorithm\": \"a\",\n    \"fingerprint\": \"f\",\n"
-             "    \"comment\": \"c\",\n    \"state\": \"s\"\n  }\n]\n",
-             "", 0);
+  EXPECT_RUN(
+      run({"keys", "--json"}),
+      "[\n  {\n    \"name\": \"k\",\n    \"algorithm\": \"a\",\n    \"fingerprint\": \"f\",\n"
+      "    \"comment\": \"c\",\n    \"state\": \"s\"\n  }\n]\n",
+      "", 0);
 }
 
 TEST_F(Keys, AwkwardCharactersRawInTextAndEscapedInJson) {
@@ -63,11 +64,12 @@ TEST_F(Keys, AwkwardCharactersRawInTextAndEscapedInJson) {
   answer("keys\nq\"b\\\\t\\t\x01\ted\t\t\xc3\xa9t\xc3\xa9 \xf0\x9f\x94\x91\t");
   EXPECT_RUN(run({"keys"}), "q\"b\\t\t\x01\ted\n", "", 0);
   EXPECT_RUN(run({"keys", "--long"}), "q\"b\\t\t\x01\ted\t\t\n", "", 0);
-  EXPECT_RUN(run({"keys", "--json"}),
-             "[\n  {\n    \"name\": \"q\\\"b\\\\t\\t\\u0001\",\n    \"algorithm\": \"ed\",\n"
-             "    \"fingerprint\": \"\",\n    \"comment\": \"\xc3\xa9t\xc3\xa9 \xf0\x9f\x94\x91\",\n"
-             "    \"state\": \"\"\n  }\n]\n",
-             "", 0);
+  EXPECT_RUN(
+      run({"keys", "--json"}),
+      "[\n  {\n    \"name\": \"q\\\"b\\\\t\\t\\u0001\",\n    \"algorithm\": \"ed\",\n"
+      "    \"fingerprint\": \"\",\n    \"comment\": \"\xc3\xa9t\xc3\xa9 \xf0\x9f\x94\x91\",\n"
+      "    \"state\": \"\"\n  }\n]\n",
+      "", 0);
 }
 
 // Every character below U+0020, DEL, the line and paragraph separators and
@@ -93,8 +95,9 @@ TEST_F(Keys, JsonParsesWithARealParser) {
       "  for f in ('name','algorithm','fingerprint','comment','state'):\n"
       "    b=k[f].encode('utf-8'); out.write(str(len(b)).encode()+b':'+b)\n";
   const char* path = std::getenv("PATH");
-  const RunResult parsed = run_program("/usr/bin/env", {"python3", "-c", script, runtime / "keys.json"},
-                                       {std::string("PATH=") + (path ? path : "/usr/bin")});
+  const RunResult parsed =
+      run_program("/usr/bin/env", {"python3", "-c", script, runtime / "keys.json"},
+                  {std::string("PATH=") + (path ? path : "/usr/bin")});
   ASSERT_EQ(parsed.status, 0) << parsed.err;
   const std::string n = std::to_string(awkward.size()) + ":" + awkward;
   EXPECT_EQ(parsed.out, n + n + "1:f" + n + "0:" + "5:plain1:a1:b1:c1:d");
@@ -112,12 +115,12 @@ TEST_F(Keys, FailuresLeaveStandardOutputEmpty) {
 TEST_F(Keys, ReportThatCannotBeWrittenIsAFailure) {
   answer(k_two_keys);
   const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtime.path()};
-  EXPECT_RUN(run_program("/bin/sh", {"-c", "exec \"$0\" \"$@\" > /dev/full", cli_path(), "keys"},
-                         env),
-             "", "zelko-cli: cannot write to standard output: No space left on device (os error 28)\n",
-             1);
+  EXPECT_RUN(
+      run_program("/bin/sh", {"-c", "exec \"$0\" \"$@\" > /dev/full", cli_path(), "keys"}, env), "",
+      "zelko-cli: cannot write to standard output: No space left on device (os error 28)\n", 1);
   EXPECT_RUN(run_program("/bin/sh", {"-c", "exec \"$0\" \"$@\" >&-", cli_path(), "--version"}, env),
-             "", "zelko-cli: cannot write to standard output: Bad file descriptor (os error 9)\n", 1);
+             "", "zelko-cli: cannot write to standard output: Bad file descriptor (os error 9)\n",
+             1);
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ TEST_F(Setup, AdviceWithAndWithoutUndoAndNoDaemonContact) {
   EXPECT_RUN(run({"setup", "--undo"}), "", k_advice, 1);
   EXPECT_RUN(run({"setup", "--undo", "x"}), "",
              "zelko-cli: unknown flag '--undo'; usage: zelko-cli setup [--undo]\n", 1);
-  EXPECT_RUN(run({"setup", ""}), "", "zelko-cli: unknown flag ''; usage: zelko-cli setup [--undo]\n",
-             1);
+  EXPECT_RUN(run({"setup", ""}), "",
+             "zelko-cli: unknown flag ''; usage: zelko-cli setup [--undo]\n", 1);
   EXPECT_EQ(connections(), 0);
   // Nothing about it depends on the environment.
   EXPECT_RUN(run_program(cli_path(), {"setup"}, {}), "", k_advice, 1);

@@ -2,7 +2,9 @@
 
 namespace zelko_test {
 
-std::string cli_path() { return ZELKO_CLI_PATH; }
+std::string cli_path() {
+  return ZELKO_CLI_PATH;
+}
 
 void CliTest::serve(Script script) {
   daemon.reset();
@@ -20,8 +22,12 @@ RunResult CliTest::run(const std::vector<std::string>& arguments,
   return result;
 }
 
-int CliTest::connections() const { return daemon ? daemon->connections() : 0; }
+int CliTest::connections() const {
+  return daemon ? daemon->connections() : 0;
+}
 
-std::string CliTest::received() const { return daemon ? daemon->received() : std::string(); }
+std::string CliTest::received() const {
+  return daemon ? daemon->received() : std::string();
+}
 
 }  // namespace zelko_test

@@ -44,11 +44,11 @@ namespace zelko_test {
 
 /// Checks all three observable results of a run at once.
 #define EXPECT_RUN(result, expected_out, expected_err, expected_status) \
-  do {                                                                   \
-    const auto& r_ = (result);                                           \
-    EXPECT_EQ(r_.out, expected_out);                                     \
-    EXPECT_EQ(r_.err, expected_err);                                     \
-    EXPECT_EQ(r_.status, expected_status);                               \
+  do {                                                                  \
+    const auto& r_ = (result);                                          \
+    EXPECT_EQ(r_.out, expected_out);                                    \
+    EXPECT_EQ(r_.err, expected_err);                                    \
+    EXPECT_EQ(r_.status, expected_status);                              \
   } while (false)
 
 }  // namespace zelko_test

@@ -48,7 +48,9 @@ void send_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-std::string frame(std::string_view body) { return zelko_ipc::make_frame(body); }
+std::string frame(std::string_view body) {
+  return zelko_ipc::make_frame(body);
+}
 
 ScriptedDaemon::ScriptedDaemon(const std::string& runtime_dir, Script script)
     : m_script(std::move(script)) {
@@ -70,7 +72,9 @@ ScriptedDaemon::ScriptedDaemon(const std::string& runtime_dir, Script script)
   m_thread = std::thread([this] { serve(); });
 }
 
-ScriptedDaemon::~ScriptedDaemon() { stop(); }
+ScriptedDaemon::~ScriptedDaemon() {
+  stop();
+}
 
 void ScriptedDaemon::stop() {
   m_stopping = true;

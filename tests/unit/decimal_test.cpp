@@ -1,8 +1,8 @@
+#include "zelko/ipc/decimal.hpp"
+
 #include <gtest/gtest.h>
 
 #include <limits>
-
-#include "zelko/ipc/decimal.hpp"
 
 namespace {
 
@@ -39,11 +39,20 @@ TEST(UnsignedDecimal, Refused) {
     std::uint64_t max;
   };
   const Row rows[] = {
-      {"", k_u32},          {"+", k_u32},       {"-", k_u32},
-      {"-1", k_u32},        {"-0", k_u32},      {"++1", k_u32},
-      {" 1", k_u32},        {"1 ", k_u32},      {"1_000", k_u32},
-      {"0x10", k_u32},      {"1e3", k_u32},     {"4294967296", k_u32},
-      {"99999999999999999999999", k_u32}, {"18446744073709551616", k_u64},
+      {"", k_u32},
+      {"+", k_u32},
+      {"-", k_u32},
+      {"-1", k_u32},
+      {"-0", k_u32},
+      {"++1", k_u32},
+      {" 1", k_u32},
+      {"1 ", k_u32},
+      {"1_000", k_u32},
+      {"0x10", k_u32},
+      {"1e3", k_u32},
+      {"4294967296", k_u32},
+      {"99999999999999999999999", k_u32},
+      {"18446744073709551616", k_u64},
       {"\xd9\xa1", k_u32},  // an Arabic-Indic digit is not an ASCII digit
   };
   for (const Row& row : rows) {

@@ -60,8 +60,7 @@ std::expected<ControlResponse, std::string> exchange_with_reply(const std::strin
       ::shutdown(connection.daemon.get(), SHUT_WR);
     }
   });
-  auto result =
-      zelko_ipc::client::exchange_on(connection.client.get(), {ControlRequest::Keys{}});
+  auto result = zelko_ipc::client::exchange_on(connection.client.get(), {ControlRequest::Keys{}});
   daemon.join();
   if (request != nullptr) {
     *request = drain(connection.daemon.get());
@@ -96,7 +95,8 @@ TEST(ExchangeOn, FailureMessages) {
       {std::string("\0\0", 2), "no answer from derodi: failed to fill whole buffer"},
       {std::string("\0\x10\0\x01", 4), "the daemon sent an oversized answer"},
       {std::string("\xff\xff\xff\xff", 4), "the daemon sent an oversized answer"},
-      {std::string("\0\0\0\x0akeys", 8), "truncated answer from derodi: failed to fill whole buffer"},
+      {std::string("\0\0\0\x0akeys", 8),
+       "truncated answer from derodi: failed to fill whole buffer"},
       {frame("keys\n\xff"), "the answer was not UTF-8"},
       {frame("keys\n\xed\xa0\x80"), "the answer was not UTF-8"},
       {frame("keys\n\xc0\x80"), "the answer was not UTF-8"},
@@ -120,7 +120,8 @@ TEST(ExchangeOn, AcceptsExactlyOneMebibyte) {
 }
 
 TEST(ExchangeOn, IgnoresBytesAfterTheAnnouncedBody) {
-  const auto result = exchange_with_reply(frame("error\nfirst") + "garbage\xff\xff", nullptr, false);
+  const auto result =
+      exchange_with_reply(frame("error\nfirst") + "garbage\xff\xff", nullptr, false);
   ASSERT_TRUE(result);
   EXPECT_EQ(std::get<ControlResponse::Error>(result->value).message, "first");
 }

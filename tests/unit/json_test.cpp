@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "json.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -24,7 +24,8 @@ TEST(JsonString, Table) {
       {std::string_view("\0", 1), R"("\u0000")"},
       {"\x7f", "\"\x7f\""},
       {"a/b", R"("a/b")"},
-      {"caf\xc3\xa9 \xe2\x80\xa8\xe2\x80\xa9 \xf0\x9f\x94\x91", "\"caf\xc3\xa9 \xe2\x80\xa8\xe2\x80\xa9 \xf0\x9f\x94\x91\""},
+      {"caf\xc3\xa9 \xe2\x80\xa8\xe2\x80\xa9 \xf0\x9f\x94\x91",
+       "\"caf\xc3\xa9 \xe2\x80\xa8\xe2\x80\xa9 \xf0\x9f\x94\x91\""},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(json_string(row.text), row.literal) << row.text;

@@ -1,6 +1,7 @@
+#include "zelko/ipc/messages.hpp"
+
 #include <gtest/gtest.h>
 
-#include "zelko/ipc/messages.hpp"
 #include "zelko/ipc/record.hpp"
 
 namespace {
@@ -48,8 +49,8 @@ void expect_fails(std::string_view payload, std::string_view message) {
 }
 
 TEST(Decode, EveryAnswerForm) {
-  expect_decodes("status\n/run/a.sock\tpaired\tfresh\t\t", R{R::Status{"/run/a.sock", "paired",
-                                                                      "fresh", "", ""}});
+  expect_decodes("status\n/run/a.sock\tpaired\tfresh\t\t",
+                 R{R::Status{"/run/a.sock", "paired", "fresh", "", ""}});
   expect_decodes("glance\npaired\tconnected\t+7", R{R::Glance{true, true, 7}});
   expect_decodes("glance\nPaired\tconnected \t4294967295", R{R::Glance{false, false, 4294967295}});
   expect_decodes("pubkey\nssh-ed25519 AAAA c\\tx", R{R::PublicKey{"ssh-ed25519 AAAA c\tx"}});
@@ -57,8 +58,8 @@ TEST(Decode, EveryAnswerForm) {
   expect_decodes("pubkey\na\tb", R{R::PublicKey{"a\tb"}});  // one field, not split at TAB
   expect_decodes("authorized\n0018446744073709551615\tgithub.com",
                  R{R::Authorized{18446744073709551615u, "github.com"}});
-  expect_decodes("generated\nssh-ed25519 AAAA\tSHA256:x\tk", R{R::Generated{"ssh-ed25519 AAAA",
-                                                                            "SHA256:x", "k"}});
+  expect_decodes("generated\nssh-ed25519 AAAA\tSHA256:x\tk",
+                 R{R::Generated{"ssh-ed25519 AAAA", "SHA256:x", "k"}});
   expect_decodes("error", R{R::Error{""}});
   expect_decodes("error\n", R{R::Error{""}});
   expect_decodes("error\nno \\\"key\\n\tx", R{R::Error{"no \\\"key\n\tx"}});
@@ -78,10 +79,10 @@ TEST(Decode, Lists) {
   for (std::string_view empty : {"devices", "devices\n", "devices\n\n"}) {
     expect_decodes(empty, R{R::Devices{}});
   }
-  expect_decodes("devices\npixel\tseen today\tactive\nold\t\tActive\nx\ty\trevoked\nz\tw\t",
-                 R{R::Devices{{DeviceRecord{"pixel", "seen today", false},
-                               DeviceRecord{"old", "", true}, DeviceRecord{"x", "y", true},
-                               DeviceRecord{"z", "w", true}}}});
+  expect_decodes(
+      "devices\npixel\tseen today\tactive\nold\t\tActive\nx\ty\trevoked\nz\tw\t",
+      R{R::Devices{{DeviceRecord{"pixel", "seen today", false}, DeviceRecord{"old", "", true},
+                    DeviceRecord{"x", "y", true}, DeviceRecord{"z", "w", true}}}});
   expect_fails("devices\npixel\tactive", zelko_ipc::k_wrong_shape);
 }
 
@@ -132,6 +133,76 @@ TEST(Decode, LinesAfterTheBodyAreIgnored) {
   for (const auto& [payload, expected] : rows) {
     expect_decodes(std::string(payload) + std::string(tail), expected);
   }
+}
+
+// The daemon's side: what the client encodes, the daemon decodes unchanged.
+TEST(DaemonSide, RequestsRoundTrip) {
+  const ControlRequest requests[] = {
+      {ControlRequest::Status{}},
+      {ControlRequest::Glance{}},
+      {ControlRequest::Keys{}},
+      {ControlRequest::Devices{}},
+      {ControlRequest::GetPub{""}},
+      {ControlRequest::GetPub{"a\tb\n\\c"}},
+      {ControlRequest::Authorize{0}},
+      {ControlRequest::Authorize{4294967295}},
+      {ControlRequest::Generate{"rsa", 4096, "a\tb"}},
+      {ControlRequest::Generate{"", 0, ""}},
+  };
+  for (const ControlRequest& request : requests) {
+    const auto decoded = ControlRequest::decode(request.encode());
+    ASSERT_TRUE(decoded) << request.encode();
+    EXPECT_EQ(*decoded, request) << request.encode();
+  }
+}
+
+TEST(DaemonSide, MalformedRequests) {
+  struct Row {
+    std::string_view payload;
+    std::string_view message;
+  };
+  const Row rows[] = {
+      {"", zelko_ipc::k_unknown_request},
+      {"status\n", zelko_ipc::k_unknown_request},
+      {"Keys", zelko_ipc::k_unknown_request},
+      {"getpub", zelko_ipc::k_unknown_request},
+      {"authorize\n", zelko_ipc::k_bad_argument},
+      {"authorize\n-1", zelko_ipc::k_bad_argument},
+      {"authorize\n4294967296", zelko_ipc::k_bad_argument},
+      {"generate\nrsa\tbig\tk", zelko_ipc::k_bad_argument},
+      {"generate\nrsa\t1", zelko_ipc::k_wrong_shape},
+  };
+  for (const Row& row : rows) {
+    const auto decoded = ControlRequest::decode(row.payload);
+    ASSERT_FALSE(decoded) << row.payload;
+    EXPECT_EQ(decoded.error(), row.message) << row.payload;
+  }
+}
+
+TEST(DaemonSide, AnswersRoundTrip) {
+  const std::string awkward = "a\tb\nc\\d\r \xc3\xa9";
+  const ControlResponse answers[] = {
+      R{R::Status{awkward, "p", "", "", awkward}},
+      R{R::Glance{true, false, 4294967295}},
+      R{R::Glance{false, true, 0}},
+      R{R::Keys{}},
+      R{R::Keys{{KeyRecord{awkward, "a", "f", "", "s"}, KeyRecord{"", "", "", "", ""}}}},
+      R{R::PublicKey{awkward}},
+      R{R::PublicKey{""}},
+      R{R::Devices{}},
+      R{R::Devices{{DeviceRecord{awkward, "", false}, DeviceRecord{"x", "y", true}}}},
+      R{R::Authorized{18446744073709551615u, awkward}},
+      R{R::Generated{awkward, "f", "n"}},
+      R{R::Error{""}},
+      R{R::Error{awkward}},
+  };
+  for (const ControlResponse& answer : answers) {
+    const auto decoded = ControlResponse::decode(answer.encode());
+    ASSERT_TRUE(decoded) << answer.encode();
+    EXPECT_EQ(*decoded, answer) << answer.encode();
+  }
+  EXPECT_EQ(R{R::Keys{}}.encode(), "keys");
+  EXPECT_EQ((R{R::Authorized{7, "s"}}.encode()), "authorized\n7\ts");
 }
 
 }  // namespace

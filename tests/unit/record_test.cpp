@@ -1,8 +1,8 @@
+#include "zelko/ipc/record.hpp"
+
 #include <gtest/gtest.h>
 
 #include <random>
-
-#include "zelko/ipc/record.hpp"
 
 namespace {
 
@@ -93,8 +93,8 @@ TEST(Fields, Shapes) {
 
 // Texts built from the bytes that matter most to the codec, plus others.
 std::string random_text(std::mt19937& random) {
-  static constexpr std::string_view k_alphabet[] = {"\\", "\t", "\n", "n", "t", "a", "\r",
-                                                    "\xc3\xa9", "\\n", "\\\\", " ", "\x01"};
+  static constexpr std::string_view k_alphabet[] = {"\\", "\t",       "\n",  "n",    "t", "a",
+                                                    "\r", "\xc3\xa9", "\\n", "\\\\", " ", "\x01"};
   std::uniform_int_distribution<std::size_t> length(0, 12);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(k_alphabet) - 1);
   std::string text;

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "zelko/ipc/runtime_dir.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "zelko/ipc/utf8.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -25,11 +25,11 @@ TEST(Utf8, IllFormed) {
   const Row rows[] = {
       {"\xff", "\xef\xbf\xbd"},
       {"a\x80z", "a\xef\xbf\xbdz"},
-      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},             // overlong slash
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                  // overlong slash
       {"\xe0\x80\xaf", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // overlong, three bytes
       {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate
       {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // above U+10FFFF
-      {"\xe2\x80", "\xef\xbf\xbd"},                           // truncated: one replacement
+      {"\xe2\x80", "\xef\xbf\xbd"},  // truncated: one replacement
       {"\xf0\x9f\x94", "\xef\xbf\xbd"},
       {"\xe2\x80z", "\xef\xbf\xbdz"},
       {"\xc3", "\xef\xbf\xbd"},

@@ -1,16 +1,18 @@
-#include <gtest/gtest.h>
-
 #include "white_space.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 
 using zelko_cli::trim_white_space;
 
 TEST(WhiteSpace, EveryWhiteSpaceCharacterIsTrimmed) {
-  const std::string_view spaces[] = {
-      "\t", "\n", "\v", "\f", "\r", " ", "\xc2\x85", "\xc2\xa0", "\xe1\x9a\x80",
-      "\xe2\x80\x80", "\xe2\x80\x85", "\xe2\x80\x8a", "\xe2\x80\xa8", "\xe2\x80\xa9",
-      "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
+  const std::string_view spaces[] = {"\t",           "\n",           "\v",
+                                     "\f",           "\r",           " ",
+                                     "\xc2\x85",     "\xc2\xa0",     "\xe1\x9a\x80",
+                                     "\xe2\x80\x80", "\xe2\x80\x85", "\xe2\x80\x8a",
+                                     "\xe2\x80\xa8", "\xe2\x80\xa9", "\xe2\x80\xaf",
+                                     "\xe2\x81\x9f", "\xe3\x80\x80"};
   for (const std::string_view space : spaces) {
     const std::string padded = std::string(space) + "x y" + std::string(space);
     EXPECT_EQ(trim_white_space(padded), "x y") << padded;

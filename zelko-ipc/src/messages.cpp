@@ -209,4 +209,106 @@ std::expected<ControlResponse, std::string_view> ControlResponse::decode(std::st
   return std::unexpected(k_unknown_response);
 }
 
+// The daemon's side of the same messages.
+
+std::expected<ControlRequest, std::string_view> ControlRequest::decode(std::string_view payload) {
+  const std::size_t end_of_word = payload.find('\n');
+  const std::string_view word = payload.substr(0, end_of_word);
+  if (end_of_word == std::string_view::npos) {
+    if (word == "status") {
+      return ControlRequest{Status{}};
+    }
+    if (word == "glance") {
+      return ControlRequest{Glance{}};
+    }
+    if (word == "keys") {
+      return ControlRequest{Keys{}};
+    }
+    if (word == "devices") {
+      return ControlRequest{Devices{}};
+    }
+    return std::unexpected(k_unknown_request);
+  }
+  const std::string_view line = payload.substr(end_of_word + 1);
+  constexpr std::uint64_t k_u32 = std::numeric_limits<std::uint32_t>::max();
+  if (word == "getpub") {
+    return ControlRequest{GetPub{unescape(line)}};
+  }
+  if (word == "authorize") {
+    const auto minutes = parse_unsigned_decimal(line, k_u32);
+    if (!minutes) {
+      return std::unexpected(k_bad_argument);
+    }
+    return ControlRequest{Authorize{static_cast<std::uint32_t>(*minutes)}};
+  }
+  if (word == "generate") {
+    auto f = fields<3>(line);
+    if (!f) {
+      return std::unexpected(f.error());
+    }
+    const auto bits = parse_unsigned_decimal((*f)[1], k_u32);
+    if (!bits) {
+      return std::unexpected(k_bad_argument);
+    }
+    return ControlRequest{
+        Generate{std::move((*f)[0]), static_cast<std::uint32_t>(*bits), std::move((*f)[2])}};
+  }
+  return std::unexpected(k_unknown_request);
+}
+
+namespace {
+
+// Appends LF and the record of `fields` to `out`.
+void append_record(std::string& out, std::initializer_list<std::string_view> fields) {
+  out.push_back('\n');
+  bool first = true;
+  for (const std::string_view field : fields) {
+    if (!first) {
+      out.push_back('\t');
+    }
+    first = false;
+    append_escaped(out, field);
+  }
+}
+
+}  // namespace
+
+std::string ControlResponse::encode() const {
+  std::string out;
+  std::visit(Overloaded{
+                 [&](const Status& a) {
+                   out = "status";
+                   append_record(out, {a.endpoint, a.phone, a.metadata, a.window, a.pageant});
+                 },
+                 [&](const Glance& a) {
+                   out = "glance";
+                   append_record(
+                       out, {a.paired ? "paired" : "unpaired",
+                             a.connected ? "connected" : "disconnected", decimal(a.key_count)});
+                 },
+                 [&](const Keys& a) {
+                   out = "keys";
+                   for (const KeyRecord& k : a.keys) {
+                     append_record(out, {k.name, k.algorithm, k.fingerprint, k.comment, k.state});
+                   }
+                 },
+                 [&](const PublicKey& a) { append_record(out = "pubkey", {a.text}); },
+                 [&](const Devices& a) {
+                   out = "devices";
+                   for (const DeviceRecord& d : a.devices) {
+                     append_record(out, {d.name, d.detail, d.revoked ? "revoked" : "active"});
+                   }
+                 },
+                 [&](const Authorized& a) {
+                   append_record(out = "authorized", {decimal(a.expires), a.scope});
+                 },
+                 [&](const Generated& a) {
+                   append_record(out = "generated", {a.public_key, a.fingerprint, a.name});
+                 },
+                 [&](const Error& a) { append_record(out = "error", {a.message}); },
+             },
+             value);
+  return out;
+}
+
 }  // namespace zelko_ipc

@@ -30,28 +30,49 @@ struct DeviceRecord {
 };
 
 struct ControlRequest {
-  struct Status {};
-  struct Glance {};
-  struct Keys {};
+  struct Status {
+    bool operator==(const Status&) const = default;
+  };
+  struct Glance {
+    bool operator==(const Glance&) const = default;
+  };
+  struct Keys {
+    bool operator==(const Keys&) const = default;
+  };
   struct GetPub {
     std::string name;
+    bool operator==(const GetPub&) const = default;
   };
-  struct Devices {};
+  struct Devices {
+    bool operator==(const Devices&) const = default;
+  };
   struct Authorize {
     std::uint32_t minutes = 0;
+    bool operator==(const Authorize&) const = default;
   };
   struct Generate {
     std::string key_type;
     std::uint32_t bits = 0;
     std::string name;
+    bool operator==(const Generate&) const = default;
   };
 
   std::variant<Status, Glance, Keys, GetPub, Devices, Authorize, Generate> value;
 
+  bool operator==(const ControlRequest&) const = default;
+
   /// The request's payload text: its word, then for requests with arguments
   /// an LF and one argument line. Never ends with LF.
   [[nodiscard]] std::string encode() const;
+
+  /// The daemon's side: reads a request payload. Returns
+  /// k_unknown_request, k_bad_argument or k_wrong_shape when it is not one.
+  [[nodiscard]] static std::expected<ControlRequest, std::string_view> decode(
+      std::string_view payload);
 };
+
+inline constexpr std::string_view k_unknown_request = "unknown control request";
+inline constexpr std::string_view k_bad_argument = "bad request argument";
 
 // The fixed messages of a failed decoding.
 inline constexpr std::string_view k_unknown_response = "unknown control response";
@@ -109,6 +130,9 @@ struct ControlResponse {
 
   std::variant<Status, Glance, Keys, PublicKey, Devices, Authorized, Generated, Error> value;
   bool operator==(const ControlResponse&) const = default;
+
+  /// The daemon's side: the answer's payload text, in the form decode reads.
+  [[nodiscard]] std::string encode() const;
 
   /// Decodes a whole answer payload (already known to be UTF-8). Returns one
   /// of the fixed messages above, or k_wrong_shape, when it does not decode.
