@@ -1,0 +1,216 @@
+// zelko-cli against the stand-in daemon: real keys, a real ssh-agent, and a
+// daemon that must survive whatever a client sends it.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "cli_fixture.hpp"
+#include "running_sim.hpp"
+#include "zelko/ipc/frame.hpp"
+
+namespace zelko_test {
+namespace {
+
+RunResult cli(const RunningSim& sim, const std::vector<std::string>& arguments,
+              bool with_agent = false) {
+  return run_program(cli_path(), arguments, sim.environment(with_agent), 60);
+}
+
+RunResult tool(const RunningSim& sim, const std::vector<std::string>& argv) {
+  return run_program("/usr/bin/env", argv, sim.environment(true), 60);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    result.push_back(line);
+  }
+  return result;
+}
+
+std::string word(const std::string& text, std::size_t n) {
+  std::istringstream in(text);
+  std::string w;
+  for (std::size_t i = 0; i <= n; ++i) {
+    in >> w;
+  }
+  return w;
+}
+
+// One simulator for the suite: starting it makes real keys.
+class DerodiSim : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_sim = std::make_unique<RunningSim>(); }
+  static void TearDownTestSuite() { s_sim.reset(); }
+  static const RunningSim& sim() { return *s_sim; }
+
+  // Sends raw bytes on a fresh connection and returns what comes back.
+  static std::string raw_exchange(const std::string& bytes, bool close_early = false) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, sim().control_socket().c_str());
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string reply;
+    if (!close_early) {
+      ::shutdown(fd, SHUT_WR);
+      char chunk[4096];
+      ssize_t got;
+      while ((got = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+        reply.append(chunk, static_cast<std::size_t>(got));
+      }
+    }
+    ::close(fd);
+    return reply;
+  }
+
+  static inline std::unique_ptr<RunningSim> s_sim;
+};
+
+TEST_F(DerodiSim, EveryKeyAgreesWithSshKeygenAndTheAgent) {
+  const RunResult listing = cli(sim(), {"keys"});
+  ASSERT_EQ(listing.status, 0) << listing.err;
+  const RunResult agent_keys = tool(sim(), {"ssh-add", "-L"});
+  ASSERT_EQ(agent_keys.status, 0) << agent_keys.err;
+  const auto names = lines(listing.out);
+  ASSERT_GE(names.size(), 3u);
+  TempDir scratch;
+  for (const std::string& line : names) {
+    const std::string name = line.substr(0, line.find('\t'));
+    const std::string file = scratch / (name + ".pub");
+    ASSERT_EQ(cli(sim(), {"getpub", name, "--out", file}).status, 0) << name;
+    const RunResult computed = tool(sim(), {"ssh-keygen", "-l", "-E", "sha256", "-f", file});
+    ASSERT_EQ(computed.status, 0) << computed.err;
+    const RunResult fingerprint = cli(sim(), {"fingerprint", name});
+    EXPECT_EQ(fingerprint.out, word(computed.out, 1) + " " + name + "\n");
+    EXPECT_NE(agent_keys.out.find(read_file(file)), std::string::npos) << name;
+  }
+}
+
+TEST_F(DerodiSim, ListingMatchesSshAddFingerprints) {
+  const RunResult listing = cli(sim(), {"keys", "--long"});
+  const RunResult agent = tool(sim(), {"ssh-add", "-l"});
+  ASSERT_EQ(agent.status, 0);
+  for (const std::string& line : lines(listing.out)) {
+    const std::string fingerprint = line.substr(line.find("SHA256:"), 50);
+    EXPECT_NE(agent.out.find(fingerprint.substr(0, fingerprint.find('\t'))), std::string::npos)
+        << line;
+  }
+}
+
+TEST_F(DerodiSim, GeneratedKeyIsListedAndInTheAgent) {
+  const RunResult made = cli(sim(), {"generate", "--name", "made-in-test"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_TRUE(made.out.starts_with("ssh-ed25519 "));
+  const std::string fingerprint = word(made.err.substr(made.err.find("generated '")), 2);
+  EXPECT_TRUE(fingerprint.starts_with("SHA256:")) << made.err;
+  EXPECT_NE(cli(sim(), {"keys"}).out.find("made-in-test\tssh-ed25519\n"), std::string::npos);
+  EXPECT_EQ(cli(sim(), {"fingerprint", "made-in-test"}).out, fingerprint + " made-in-test\n");
+  EXPECT_NE(tool(sim(), {"ssh-add", "-l"}).out.find(fingerprint), std::string::npos);
+
+  const RunResult again = cli(sim(), {"generate", "--name", "made-in-test"});
+  EXPECT_EQ(again.err.substr(again.err.find("zelko-cli: ")),
+            "zelko-cli: a key named 'made-in-test' already exists\n");
+  const RunResult odd = cli(sim(), {"generate", "--type", "dsa", "--name", "x"});
+  EXPECT_NE(odd.err.find("unsupported key type 'dsa'"), std::string::npos);
+}
+
+TEST_F(DerodiSim, StatusKnowsThisShellAndTheWindow) {
+  const RunResult status = cli(sim(), {"status"}, true);
+  ASSERT_EQ(status.status, 0);
+  EXPECT_TRUE(status.out.starts_with("agent endpoint  " + sim().agent_socket() +
+                                     "\nthis shell      Zelko\n"))
+      << status.out;
+  EXPECT_EQ(cli(sim(), {"authorize", "--minutes", "30"}).out,
+            "authorized: all trusted destinations\n");
+  const RunResult after = cli(sim(), {"status"});
+  EXPECT_NE(after.out.find("window          all trusted destinations; expires "), std::string::npos)
+      << after.out;
+  EXPECT_NE(after.out.find("(30 min left)"), std::string::npos) << after.out;
+}
+
+TEST_F(DerodiSim, DevicesAndUnknownKeys) {
+  EXPECT_EQ(cli(sim(), {"devices"}).out,
+            "Pixel 8 (simulated)\tpaired 2026-11-02, connected\tactive\n"
+            "Old phone\tpaired 2025-01-10, lost\trevoked\n");
+  EXPECT_EQ(cli(sim(), {"getpub", "nope"}).err, "zelko-cli: no key named 'nope' on the phone\n");
+}
+
+TEST_F(DerodiSim, SurvivesGarbageAndServesTheNextClient) {
+  std::mt19937 random(42);
+  std::string noise(3000, '\0');
+  for (char& c : noise) {
+    c = static_cast<char>(random());
+  }
+  raw_exchange(noise);
+  raw_exchange(std::string("\0\x10\0\x01", 4) + "status");    // above 1 MiB
+  raw_exchange(std::string("\0\0\0\x40", 4) + "stat", true);  // closed mid-frame
+  raw_exchange(std::string("\0\0", 2), true);
+  EXPECT_EQ(raw_exchange(zelko_ipc::make_frame("hello")),
+            zelko_ipc::make_frame("error\nunknown control request"));
+  EXPECT_EQ(raw_exchange(zelko_ipc::make_frame("keys\xff")),
+            zelko_ipc::make_frame("error\nrequest is not UTF-8"));
+  EXPECT_EQ(raw_exchange(zelko_ipc::make_frame("authorize\nlots")),
+            zelko_ipc::make_frame("error\nbad request argument"));
+  EXPECT_EQ(cli(sim(), {"devices"}).status, 0);
+}
+
+TEST(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
+  RunningSim sim({"--stale", "--refuse-trusted-destination"});
+  const RunResult keys = cli(sim, {"keys", "--long"});
+  EXPECT_NE(keys.out.find("\tSTALE\n"), std::string::npos);
+  EXPECT_EQ(cli(sim, {"getpub", "work"}).err,
+            "zelko-cli: key metadata is STALE\n\nConnect your Zelko phone to refresh the key "
+            "database.\n");
+  const RunResult window = cli(sim, {"authorize", "--minutes", "5"});
+  EXPECT_EQ(window.status, 1);
+  EXPECT_NE(window.err.find("trusted destination has been confirmed on the phone yet\n\nA window "
+                            "can only cover destinations"),
+            std::string::npos)
+      << window.err;
+}
+
+TEST(DerodiSimBehaviour, RefusedApprovals) {
+  RunningSim sim({"--refuse", "--approval-delay", "1"});
+  const RunResult made = cli(sim, {"generate", "--name", "k"});
+  EXPECT_EQ(made.err,
+            "approve the request on the phone...\nzelko-cli: the request was declined on the "
+            "phone\n");
+  EXPECT_EQ(cli(sim, {"authorize", "--minutes", "1"}).status, 1);
+}
+
+TEST(DerodiSimBehaviour, StopsCleanlyOnSigterm) {
+  RunningSim sim;
+  EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 0);
+  EXPECT_EQ(sim.stop(), 0);
+  struct stat info {};
+  EXPECT_NE(::stat(sim.control_socket().c_str(), &info), 0);
+  EXPECT_NE(::stat(sim.agent_socket().c_str(), &info), 0);
+  // ssh-add exits with 2 when it cannot reach an agent.
+  EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 2);
+}
+
+TEST(DerodiSimBehaviour, HelpNamesEveryFlag) {
+  const RunResult help = run_program(sim_path(), {"--help"}, {});
+  EXPECT_EQ(help.status, 0);
+  for (const char* flag : {"--runtime-dir", "--state-dir", "--stale", "--refuse",
+                           "--refuse-trusted-destination", "--approval-delay", "--help"}) {
+    EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
+  }
+  const RunResult bad = run_program(sim_path(), {"--approval-delay", "soon"}, {});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "derodi-sim: 'soon' is not a number of seconds (0 to 3600)\n");
+}
+
+}  // namespace
+}  // namespace zelko_test

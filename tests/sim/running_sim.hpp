@@ -1,0 +1,38 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "temp_dir.hpp"
+
+namespace zelko_test {
+
+/// derodi-sim running on its own temporary runtime directory, stopped with
+/// SIGTERM when the object goes away.
+class RunningSim {
+ public:
+  explicit RunningSim(const std::vector<std::string>& flags = {});
+  RunningSim(const RunningSim&) = delete;
+  RunningSim& operator=(const RunningSim&) = delete;
+  ~RunningSim();
+
+  /// Sends SIGTERM and returns the exit status.
+  int stop();
+
+  [[nodiscard]] const std::string& runtime_dir() const { return m_runtime.path(); }
+  [[nodiscard]] std::string agent_socket() const { return m_runtime / "zelko/agent.sock"; }
+  [[nodiscard]] std::string control_socket() const { return m_runtime / "zelko/control.sock"; }
+  /// The environment for programs that talk to it.
+  [[nodiscard]] std::vector<std::string> environment(bool with_agent = false) const;
+
+ private:
+  TempDir m_runtime;
+  pid_t m_pid = -1;
+};
+
+/// The path of the built derodi-sim.
+[[nodiscard]] std::string sim_path();
+
+}  // namespace zelko_test

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "phone.hpp"
+
+namespace derodi_sim {
+
+struct Options {
+  std::string runtime_dir;  // where zelko/control.sock and zelko/agent.sock go
+  std::string state_dir;    // where the phone's key files live
+  Behaviour behaviour;
+  bool help = false;
+};
+
+extern const std::string_view k_help;
+
+/// Reads the command-line flags. `runtime_dir_env` is XDG_RUNTIME_DIR (null
+/// when unset), the default runtime directory.
+[[nodiscard]] std::expected<Options, std::string> parse_options(
+    std::span<const std::string_view> arguments, const char* runtime_dir_env);
+
+}  // namespace derodi_sim

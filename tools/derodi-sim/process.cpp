@@ -1,0 +1,128 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "zelko/ipc/os_error.hpp"
+
+extern char** environ;
+
+namespace derodi_sim {
+
+namespace {
+
+std::vector<char*> pointers(const std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (const std::string& s : strings) {
+    result.push_back(const_cast<char*>(s.c_str()));
+  }
+  result.push_back(nullptr);
+  return result;
+}
+
+std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    environment.emplace_back(*entry);
+  }
+  environment.insert(environment.end(), extra.begin(), extra.end());
+  return environment;
+}
+
+void read_both(int out_fd, int err_fd, std::string& out, std::string& err) {
+  pollfd streams[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open_streams = 2;
+  while (open_streams > 0) {
+    if (::poll(streams, 2, -1) < 0 && errno != EINTR) {
+      return;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (streams[i].fd < 0 || streams[i].revents == 0) {
+        continue;
+      }
+      char chunk[4096];
+      const ssize_t got = ::read(streams[i].fd, chunk, sizeof chunk);
+      if (got > 0) {
+        sinks[i]->append(chunk, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        streams[i].fd = -1;
+        --open_streams;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::expected<std::string, std::string> run_captured(
+    const std::vector<std::string>& argv, const std::vector<std::string>& extra_environment) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+    return std::unexpected(zelko_ipc::describe_os_error(errno));
+  }
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    return std::unexpected(zelko_ipc::describe_os_error(errno));
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  auto args = pointers(argv);
+  const auto environment = environment_with(extra_environment);
+  auto envp = pointers(environment);
+  pid_t pid = 0;
+  const int spawned =
+      ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  std::string out;
+  std::string err;
+  if (spawned == 0) {
+    read_both(out_pipe[0], err_pipe[0], out, err);
+  }
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
+  if (spawned != 0) {
+    return std::unexpected("cannot run " + argv[0] + ": " + zelko_ipc::describe_os_error(spawned));
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) {
+      err.pop_back();
+    }
+    return std::unexpected(argv[0] + " failed" + (err.empty() ? "" : ": " + err));
+  }
+  return out;
+}
+
+std::expected<pid_t, std::string> start_background(const std::vector<std::string>& argv) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  auto args = pointers(argv);
+  pid_t pid = 0;
+  const int spawned =
+      ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    return std::unexpected("cannot run " + argv[0] + ": " + zelko_ipc::describe_os_error(spawned));
+  }
+  return pid;
+}
+
+}  // namespace derodi_sim
