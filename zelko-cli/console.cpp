@@ -1,6 +1,9 @@
 #include "console.hpp"
 
+#include <unistd.h>
+
 #include "json.hpp"
+#include "terminal.hpp"
 #include "zelko/ipc/io.hpp"
 
 namespace zelko_cli {
@@ -19,15 +22,31 @@ Sink& Sink::text(std::string_view own) {
 }
 
 Sink& Sink::field(std::string_view foreign) {
-  m_buffer.append(foreign);
+  if (is_terminal()) {
+    append_for_terminal(m_buffer, foreign);
+  } else {
+    m_buffer.append(foreign);
+  }
   drain_if_full();
   return *this;
 }
 
 Sink& Sink::json(std::string_view foreign) {
-  append_json_string(m_buffer, foreign);
+  if (is_terminal()) {
+    append_json_string_for_terminal(m_buffer, foreign);
+  } else {
+    append_json_string(m_buffer, foreign);
+  }
   drain_if_full();
   return *this;
+}
+
+bool Sink::is_terminal() {
+  // Asked once, and only by a report that holds foreign text.
+  if (m_kind == Kind::unknown) {
+    m_kind = ::isatty(m_fd) == 1 ? Kind::terminal : Kind::other;
+  }
+  return m_kind == Kind::terminal;
 }
 
 void Sink::drain_if_full() {

@@ -8,8 +8,8 @@ namespace zelko_cli {
 
 /// A buffered writer for one standard stream. Texts of the program's own go
 /// in with `text`; texts that came from elsewhere (the daemon, the
-/// environment) go in with `field` or `json`, which keep them exact on pipes
-/// and files.
+/// environment, the arguments) go in with `field` or `json`, which keep them
+/// exact on pipes and files and show them safely on a terminal.
 class Sink {
  public:
   explicit Sink(int fd) : m_fd(fd) {}
@@ -25,10 +25,12 @@ class Sink {
 
  private:
   void drain_if_full();
+  bool is_terminal();
 
   int m_fd;
   std::string m_buffer;
   std::string m_error;
+  enum class Kind { unknown, terminal, other } m_kind = Kind::unknown;
 };
 
 /// The two streams a command writes to: its report on standard output, its

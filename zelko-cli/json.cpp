@@ -1,5 +1,7 @@
 #include "json.hpp"
 
+#include "terminal.hpp"
+
 namespace zelko_cli {
 
 namespace {
@@ -48,6 +50,34 @@ void append_json_string(std::string& out, std::string_view text) {
       append_escape(out, byte);
       run_start = i + 1;
     }
+  }
+  out.append(text.substr(run_start));
+  out.push_back('"');
+}
+
+void append_json_string_for_terminal(std::string& out, std::string_view text) {
+  out.push_back('"');
+  std::size_t run_start = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const UnsafeCharacter unsafe = unsafe_character_at(text.substr(i));
+    if (!needs_escape(byte) && unsafe.length == 0) {
+      ++i;
+      continue;
+    }
+    out.append(text.substr(run_start, i - run_start));
+    if (needs_escape(byte)) {
+      append_escape(out, byte);
+      i += 1;
+    } else {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) {
+        out.push_back(k_hex_digits[(unsafe.code_point >> shift) & 0xF]);
+      }
+      i += unsafe.length;
+    }
+    run_start = i;
   }
   out.append(text.substr(run_start));
   out.push_back('"');

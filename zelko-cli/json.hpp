@@ -14,4 +14,9 @@ namespace zelko_cli {
 /// Appends json_string(text) to `out`.
 void append_json_string(std::string& out, std::string_view text);
 
+/// Appends json_string(text) to `out`, with DEL, the C1 controls and the
+/// bidirectional overrides and isolates also written as \uXXXX escapes:
+/// the same JSON value, safe to show on a terminal.
+void append_json_string_for_terminal(std::string& out, std::string_view text);
+
 }  // namespace zelko_cli

@@ -2,70 +2,73 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 namespace zelko_test {
 
 namespace {
 
-std::vector<char*> c_strings(const std::vector<std::string>& strings, const std::string* first) {
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
   std::vector<char*> result;
-  if (first != nullptr) {
-    result.push_back(const_cast<char*>(first->c_str()));
-  }
-  for (const std::string& s : strings) {
-    result.push_back(const_cast<char*>(s.c_str()));
+  for (std::string& s : strings) {
+    result.push_back(s.data());
   }
   result.push_back(nullptr);
   return result;
 }
 
-}  // namespace
+// One output stream of the child: the end it writes to and the end we read.
+struct Channel {
+  int read_end = -1;
+  int write_end = -1;
+};
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::vector<std::string>& environment, int timeout_seconds) {
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+Channel open_channel(bool terminal) {
+  int ends[2];
+  if (terminal) {
+    if (::openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    termios mode{};
+    ::tcgetattr(ends[1], &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(ends[1], TCSANOW, &mode);
+    ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  } else if (::pipe2(ends, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  // The child starts with default signal dispositions, whatever the test runner set.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  return {ends[0], ends[1]};
+}
 
-  auto argv = c_strings(arguments, &program);
-  auto envp = c_strings(environment, nullptr);
-  pid_t pid = 0;
-  const int spawned =
-      ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  if (spawned != 0) {
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
-    throw std::runtime_error("cannot start " + program);
+// The command line to run: zelko-cli under the test wrapper when one is set.
+std::vector<std::string> command_line(const std::string& program,
+                                      const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv;
+  const char* wrapper = std::getenv("ZELKO_TEST_WRAPPER");
+  if (wrapper != nullptr && *wrapper != '\0' && program.ends_with("/zelko-cli")) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) {
+      argv.push_back(word);
+    }
   }
+  argv.push_back(program);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
 
-  RunResult result;
-  pollfd streams[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+void collect(const Channel (&channels)[2], RunResult& result, pid_t pid, int timeout_seconds) {
+  pollfd streams[2] = {{channels[0].read_end, POLLIN, 0}, {channels[1].read_end, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
   int open_streams = 2;
@@ -88,16 +91,54 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
       if (got > 0) {
         sinks[i]->append(chunk, static_cast<std::size_t>(got));
       } else {
-        ::close(streams[i].fd);
+        // A pipe ends with 0; a terminal whose other side has closed with EIO.
         streams[i].fd = -1;
         --open_streams;
       }
     }
   }
-  for (const pollfd& stream : streams) {
-    if (stream.fd >= 0) {
-      ::close(stream.fd);
-    }
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment, int timeout_seconds,
+                      Terminals terminals) {
+  const Channel channels[2] = {open_channel(terminals.out), open_channel(terminals.err)};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, channels[0].write_end, 1);
+  posix_spawn_file_actions_adddup2(&actions, channels[1].write_end, 2);
+  // The child starts with default signal dispositions, whatever the test runner set.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<std::string> argv_strings = command_line(program, arguments);
+  std::vector<std::string> env_strings = environment;
+  auto argv = c_strings(argv_strings);
+  auto envp = c_strings(env_strings);
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  for (const Channel& channel : channels) {
+    ::close(channel.write_end);
+  }
+  RunResult result;
+  if (spawned == 0) {
+    collect(channels, result, pid, timeout_seconds);
+  }
+  for (const Channel& channel : channels) {
+    ::close(channel.read_end);
+  }
+  if (spawned != 0) {
+    throw std::runtime_error("cannot start " + argv_strings[0]);
   }
   int wait_status = 0;
   ::waitpid(pid, &wait_status, 0);

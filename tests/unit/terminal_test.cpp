@@ -1,0 +1,65 @@
+#include "terminal.hpp"
+
+#include <gtest/gtest.h>
+
+#include "json.hpp"
+
+namespace {
+
+std::string for_terminal(std::string_view text) {
+  std::string out;
+  zelko_cli::append_for_terminal(out, text);
+  return out;
+}
+
+std::string json_for_terminal(std::string_view text) {
+  std::string out;
+  zelko_cli::append_json_string_for_terminal(out, text);
+  return out;
+}
+
+TEST(Terminal, UnsafeCharactersBecomeVisibleEscapes) {
+  struct Row {
+    std::string_view text;
+    std::string_view shown;
+  };
+  const Row rows[] = {
+      {"plain text, tabs\tand\nnewlines", "plain text, tabs\tand\nnewlines"},
+      {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+      {"\x1b[2J\r", "\\x1b[2J\\x0d"},
+      {std::string_view("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
+      {"\xc2\x80 \xc2\x9b \xc2\x9f \xc2\xa0 \xc2\xa7", "\\u{80} \\u{9b} \\u{9f} \xc2\xa0 \xc2\xa7"},
+      {"\xe2\x80\xaa\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9", "\\u{202a}\\u{202e}\\u{2066}\\u{2069}"},
+      // Neighbours of the bidirectional controls stay as they are.
+      {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+       "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
+      // A backslash is doubled, so text that looks like an escape stays distinguishable.
+      {"\\x1b", "\\\\x1b"},
+      {"caf\xc3\xa9 \xf0\x9f\x94\x91", "caf\xc3\xa9 \xf0\x9f\x94\x91"},
+      {"\xe2\x80", "\xe2\x80"},  // a cut-off sequence is not a control
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(for_terminal(row.text), row.shown) << row.text;
+  }
+}
+
+TEST(Terminal, JsonStaysTheSameValue) {
+  struct Row {
+    std::string_view text;
+    std::string_view literal;
+  };
+  const Row rows[] = {
+      {"plain", R"("plain")"},
+      {"\x1b[31m\"\\", R"("\u001b[31m\"\\")"},
+      {"\x7f\xc2\x85\xe2\x80\xae\xe2\x81\xa8", R"("\u007f\u0085\u202e\u2068")"},
+      {"\xe2\x80\xa8\xc3\xa9", "\"\xe2\x80\xa8\xc3\xa9\""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(json_for_terminal(row.text), row.literal) << row.text;
+  }
+  // Without the dangerous characters both forms agree.
+  EXPECT_EQ(json_for_terminal("a\tb\x01\xf0\x9f\x94\x91"),
+            zelko_cli::json_string("a\tb\x01\xf0\x9f\x94\x91"));
+}
+
+}  // namespace
