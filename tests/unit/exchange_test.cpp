@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "scripted_daemon.hpp"
+#include "temp_dir.hpp"
 #include "zelko/ipc/client.hpp"
 #include "zelko/ipc/fd.hpp"
+#include "zelko/ipc/io.hpp"
 
 namespace {
 
@@ -29,6 +34,35 @@ struct Connection {
     daemon.reset(ends[1]);
   }
 };
+
+// Interrupts the calling thread every 20 ms with a handler installed
+// without SA_RESTART, so blocking calls fail with EINTR, while in scope.
+class Interruptions {
+ public:
+  Interruptions() {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, &m_previous);
+    itimerval timer{{0, 20000}, {0, 20000}};
+    ::setitimer(ITIMER_REAL, &timer, nullptr);
+  }
+  ~Interruptions() {
+    itimerval off{};
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::sigaction(SIGALRM, &m_previous, nullptr);
+  }
+
+ private:
+  struct sigaction m_previous {};
+};
+
+void block_alarms_in_this_thread() {
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+}
 
 // Reads whatever the client sent, once it has stopped sending.
 std::string drain(int fd) {
@@ -136,40 +170,80 @@ TEST(ExchangeOn, PeerGoneBeforeTheRequestIsABrokenPipe) {
   EXPECT_EQ(result.error(), "cannot send the request: Broken pipe (os error 32)");
 }
 
-// A signal handler installed without SA_RESTART makes blocking calls fail
-// with EINTR; the reads must carry on regardless.
 TEST(ExchangeOn, ReadsCarryOnAfterInterruptions) {
-  struct sigaction action {};
-  action.sa_handler = [](int) {};
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;
-  struct sigaction previous {};
-  ASSERT_EQ(::sigaction(SIGALRM, &action, &previous), 0);
-  itimerval timer{{0, 20000}, {0, 20000}};  // every 20 ms
-  ASSERT_EQ(::setitimer(ITIMER_REAL, &timer, nullptr), 0);
-
   Connection connection;
   const std::string reply = frame("error\ndripped slowly");
   std::thread daemon([&] {
-    sigset_t alarm;
-    sigemptyset(&alarm);
-    sigaddset(&alarm, SIGALRM);
-    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    block_alarms_in_this_thread();
     for (const char byte : reply) {
       std::this_thread::sleep_for(15ms);
       ::send(connection.daemon.get(), &byte, 1, MSG_NOSIGNAL);
     }
   });
-  // Only this thread may take the alarm, so the interruptions land in recv.
-  const auto result =
-      zelko_ipc::client::exchange_on(connection.client.get(), {ControlRequest::Status{}});
+  std::expected<ControlResponse, std::string> result;
+  {
+    Interruptions interruptions;
+    result = zelko_ipc::client::exchange_on(connection.client.get(), {ControlRequest::Status{}});
+  }
   daemon.join();
-  itimerval off{};
-  ::setitimer(ITIMER_REAL, &off, nullptr);
-  ::sigaction(SIGALRM, &previous, nullptr);
-
   ASSERT_TRUE(result) << result.error();
   EXPECT_EQ(std::get<ControlResponse::Error>(result->value).message, "dripped slowly");
+}
+
+TEST(WriteAll, CarriesOnAfterInterruptions) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  Fd reader(ends[0]);
+  Fd writer(ends[1]);
+  // Four times what the pipe holds, so the writer blocks and is interrupted.
+  const std::string data(4 * 65536, 'z');
+  std::string copied;
+  std::thread drain_slowly([&] {
+    block_alarms_in_this_thread();
+    char chunk[8192];
+    ssize_t got;
+    std::this_thread::sleep_for(100ms);
+    while (copied.size() < data.size() && (got = ::read(reader.get(), chunk, sizeof chunk)) > 0) {
+      copied.append(chunk, static_cast<std::size_t>(got));
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  std::expected<void, std::string> written;
+  {
+    Interruptions interruptions;
+    written = zelko_ipc::write_all(writer.get(), data);
+  }
+  writer.reset();  // so the reader ends even when the write gave up early
+  drain_slowly.join();
+  EXPECT_TRUE(written) << written.error();
+  EXPECT_EQ(copied, data);
+}
+
+// connect is made once: a signal that interrupts it ends the exchange.
+TEST(Exchange, InterruptedConnectIsNotRetried) {
+  zelko_test::TempDir runtime;
+  ASSERT_EQ(::mkdir((runtime / "zelko").c_str(), 0700), 0);
+  const std::string path = runtime / "zelko/control.sock";
+  Fd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, path.c_str());
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // With a backlog of 0 and nobody accepting, the second connect blocks.
+  ASSERT_EQ(::listen(listener.get(), 0), 0);
+  Fd queued(::socket(AF_UNIX, SOCK_STREAM, 0));
+  ASSERT_EQ(::connect(queued.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  std::expected<ControlResponse, std::string> result;
+  {
+    Interruptions interruptions;
+    result = zelko_ipc::client::exchange({ControlRequest::Status{}});
+  }
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), "cannot reach derodi at " + path +
+                                ": Interrupted system call (os error 4)\nis the daemon running?");
 }
 
 }  // namespace
