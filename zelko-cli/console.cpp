@@ -8,60 +8,56 @@
 
 namespace zelko_cli {
 
-namespace {
-
-// Large reports leave in chunks of this size rather than all at the end.
-constexpr std::size_t k_chunk = 64 * 1024;
-
-}  // namespace
-
-Sink& Sink::text(std::string_view own) {
-  m_buffer.append(own);
-  drain_if_full();
-  return *this;
-}
-
-Sink& Sink::field(std::string_view foreign) {
+void Sink::put_json_slowly(std::string_view foreign) {
   if (is_terminal()) {
-    append_for_terminal(m_buffer, foreign);
-  } else {
-    m_buffer.append(foreign);
+    std::string literal;
+    append_json_string_for_terminal(literal, foreign);
+    put(literal);
+    return;
   }
-  drain_if_full();
-  return *this;
+  write_out({m_data, m_used});
+  m_used = 0;
+  if (json_string_room(foreign.size()) <= k_capacity) {
+    m_used = static_cast<std::size_t>(write_json_string(m_data, foreign) - m_data);
+  } else {
+    put_large(json_string(foreign));
+  }
 }
 
-Sink& Sink::json(std::string_view foreign) {
-  if (is_terminal()) {
-    append_json_string_for_terminal(m_buffer, foreign);
+void Sink::put_large(std::string_view bytes) {
+  write_out({m_data, m_used});
+  m_used = 0;
+  if (bytes.size() <= k_capacity) {
+    std::memcpy(m_data, bytes.data(), bytes.size());
+    m_used = bytes.size();
   } else {
-    append_json_string(m_buffer, foreign);
+    write_out(bytes);
   }
-  drain_if_full();
-  return *this;
 }
 
-bool Sink::is_terminal() {
+void Sink::put_for_terminal(std::string_view foreign) {
+  std::string shown;
+  append_for_terminal(shown, foreign);
+  put(shown);
+}
+
+void Sink::detect_terminal() {
   // Asked once, and only by a report that holds foreign text.
-  if (m_kind == Kind::unknown) {
-    m_kind = ::isatty(m_fd) == 1 ? Kind::terminal : Kind::other;
-  }
-  return m_kind == Kind::terminal;
+  m_kind = ::isatty(m_fd) == 1 ? Kind::terminal : Kind::other;
 }
 
-void Sink::drain_if_full() {
-  if (m_buffer.size() >= k_chunk) {
-    (void)flush();
+void Sink::write_out(std::string_view bytes) {
+  if (!m_error.empty() || bytes.empty()) {
+    return;
+  }
+  if (auto written = zelko_ipc::write_all(m_fd, bytes); !written) {
+    m_error = std::move(written.error());
   }
 }
 
 std::expected<void, std::string> Sink::flush() {
-  if (m_error.empty() && !m_buffer.empty()) {
-    if (auto written = zelko_ipc::write_all(m_fd, m_buffer); !written) {
-      m_error = std::move(written.error());
-    }
-  }
-  m_buffer.clear();
+  write_out({m_data, m_used});
+  m_used = 0;
   if (!m_error.empty()) {
     return std::unexpected(m_error);
   }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <expected>
 #include <string>
 #include <string_view>
+
+#include "json.hpp"
 
 namespace zelko_cli {
 
@@ -13,24 +17,68 @@ namespace zelko_cli {
 class Sink {
  public:
   explicit Sink(int fd) : m_fd(fd) {}
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
 
-  Sink& text(std::string_view own);
-  Sink& field(std::string_view foreign);
+  Sink& text(std::string_view own) {
+    put(own);
+    return *this;
+  }
+
+  Sink& field(std::string_view foreign) {
+    if (is_terminal()) {
+      put_for_terminal(foreign);
+    } else {
+      put(foreign);
+    }
+    return *this;
+  }
+
   /// Appends `foreign` as a JSON string literal.
-  Sink& json(std::string_view foreign);
+  Sink& json(std::string_view foreign) {
+    if (m_kind == Kind::other && json_string_room(foreign.size()) <= k_capacity - m_used) {
+      m_used = static_cast<std::size_t>(write_json_string(m_data + m_used, foreign) - m_data);
+    } else {
+      put_json_slowly(foreign);
+    }
+    return *this;
+  }
 
   /// Writes out everything buffered so far. Returns the first write failure
   /// this sink has met; after one, nothing more is written.
   [[nodiscard]] std::expected<void, std::string> flush();
 
  private:
-  void drain_if_full();
-  bool is_terminal();
+  // Large reports leave in chunks of this size rather than all at the end.
+  static constexpr std::size_t k_capacity = 64 * 1024;
+
+  void put(std::string_view bytes) {
+    if (bytes.size() <= k_capacity - m_used) {
+      std::memcpy(m_data + m_used, bytes.data(), bytes.size());
+      m_used += bytes.size();
+    } else {
+      put_large(bytes);
+    }
+  }
+
+  bool is_terminal() {
+    if (m_kind == Kind::unknown) {
+      detect_terminal();
+    }
+    return m_kind == Kind::terminal;
+  }
+
+  void put_large(std::string_view bytes);
+  void put_for_terminal(std::string_view foreign);
+  void put_json_slowly(std::string_view foreign);
+  void detect_terminal();
+  void write_out(std::string_view bytes);
 
   int m_fd;
-  std::string m_buffer;
+  std::size_t m_used = 0;
   std::string m_error;
   enum class Kind { unknown, terminal, other } m_kind = Kind::unknown;
+  char m_data[k_capacity];
 };
 
 /// The two streams a command writes to: its report on standard output, its

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,16 @@ namespace zelko_cli {
 
 /// Appends json_string(text) to `out`.
 void append_json_string(std::string& out, std::string_view text);
+
+/// The room write_json_string needs for a text of `size` bytes: the most
+/// bytes json_string can make of it, and 16 bytes to spare for block stores.
+[[nodiscard]] constexpr std::size_t json_string_room(std::size_t size) {
+  return 6 * size + 2 + 16;
+}
+
+/// Writes json_string(text) at `out`, which has json_string_room(text.size())
+/// bytes of room, and returns the end.
+char* write_json_string(char* out, std::string_view text);
 
 /// Appends json_string(text) to `out`, with DEL, the C1 controls and the
 /// bidirectional overrides and isolates also written as \uXXXX escapes:

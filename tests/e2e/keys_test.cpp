@@ -123,5 +123,25 @@ TEST_F(Keys, ReportThatCannotBeWrittenIsAFailure) {
              1);
 }
 
+// Fields larger than the output buffer, plain and escaped, come out whole.
+TEST_F(Keys, FieldsLargerThanTheOutputBuffer) {
+  const std::string long_name(200000, 'n');
+  const std::string controls(100000, '\x01');
+  answer("keys\n" + long_name + "\ted\tf\t" + controls + "\ts");
+  EXPECT_RUN(run({"keys"}), long_name + "\ted\n", "", 0);
+  std::string escaped_controls;
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    escaped_controls += "\\u0001";
+  }
+  EXPECT_RUN(run({"keys", "--json"}),
+             "[\n  {\n    \"name\": \"" + long_name +
+                 "\",\n    \"algorithm\": \"ed\",\n"
+                 "    \"fingerprint\": \"f\",\n    \"comment\": \"" +
+                 escaped_controls +
+                 "\",\n"
+                 "    \"state\": \"s\"\n  }\n]\n",
+             "", 0);
+}
+
 }  // namespace
 }  // namespace zelko_test

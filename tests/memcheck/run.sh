@@ -8,6 +8,9 @@ build=${1:-build}
 logs=$(mktemp -d "${TMPDIR:-/tmp}/zelko-memcheck.XXXXXX")
 trap 'rm -rf "$logs"' EXIT
 
+# valgrind sees the heap of a program on the shared C library only.
+export ZELKO_TEST_CLI="$(cd "$build" && pwd)/zelko-cli/zelko-cli-dynamic"
+[ -x "$ZELKO_TEST_CLI" ] || export ZELKO_TEST_CLI="$(cd "$build" && pwd)/zelko-cli/zelko-cli"
 export ZELKO_TEST_WRAPPER="$(command -v valgrind) --quiet --error-exitcode=99 --leak-check=full \
 --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible \
 --track-fds=yes --log-file=$logs/vg.%p.log"

@@ -2,10 +2,6 @@
 
 namespace zelko_test {
 
-std::string cli_path() {
-  return ZELKO_CLI_PATH;
-}
-
 void CliTest::serve(Script script) {
   daemon.reset();
   daemon = std::make_unique<ScriptedDaemon>(runtime.path(), std::move(script));

@@ -12,9 +12,6 @@
 
 namespace zelko_test {
 
-/// The path of the built zelko-cli.
-[[nodiscard]] std::string cli_path();
-
 /// End-to-end tests: each runs the built zelko-cli on a fresh runtime
 /// directory, optionally with a scripted daemon listening in it.
 class CliTest : public testing::Test {

@@ -56,7 +56,7 @@ std::vector<std::string> command_line(const std::string& program,
                                       const std::vector<std::string>& arguments) {
   std::vector<std::string> argv;
   const char* wrapper = std::getenv("ZELKO_TEST_WRAPPER");
-  if (wrapper != nullptr && *wrapper != '\0' && program.ends_with("/zelko-cli")) {
+  if (wrapper != nullptr && *wrapper != '\0' && program == cli_path()) {
     std::istringstream words(wrapper);
     for (std::string word; words >> word;) {
       argv.push_back(word);
@@ -100,6 +100,11 @@ void collect(const Channel (&channels)[2], RunResult& result, pid_t pid, int tim
 }
 
 }  // namespace
+
+std::string cli_path() {
+  const char* chosen = std::getenv("ZELKO_TEST_CLI");
+  return chosen != nullptr && *chosen != '\0' ? chosen : ZELKO_CLI_PATH;
+}
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& environment, int timeout_seconds,

@@ -12,6 +12,10 @@ struct RunResult {
   int status = -1;  // exit status, or -1 when the program did not exit normally
 };
 
+/// The zelko-cli the tests run: the one built beside them, or the one that
+/// ZELKO_TEST_CLI names.
+[[nodiscard]] std::string cli_path();
+
 /// Which of the output streams are terminals (pseudo-terminals in raw mode,
 /// so bytes arrive unchanged) rather than pipes.
 struct Terminals {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
+
 namespace {
 
 using zelko_cli::json_string;
@@ -29,6 +32,51 @@ TEST(JsonString, Table) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(json_string(row.text), row.literal) << row.text;
+  }
+}
+
+// A byte-at-a-time encoder, written straight from the escape table, to
+// check the block-wise one against.
+std::string reference_json_string(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20) {
+      char escape[7];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+TEST(JsonString, AgreesWithTheTableForEveryLengthAndPosition) {
+  std::mt19937 random(99);
+  const std::string_view alphabet[] = {"a", "\"",   "\\",       "\t",           "\x01", "\x1f",
+                                       " ", "\x7f", "\xc3\xa9", "\xe2\x80\xa8", "z",    "0"};
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
+  for (std::size_t length = 0; length < 80; ++length) {
+    for (int round = 0; round < 40; ++round) {
+      std::string text;
+      while (text.size() < length) {
+        text += round % 4 == 0 ? std::string_view("q") : alphabet[pick(random)];
+      }
+      ASSERT_EQ(json_string(text), reference_json_string(text)) << length;
+      std::string appended = "prefix:";
+      zelko_cli::append_json_string(appended, text);
+      ASSERT_EQ(appended, "prefix:" + reference_json_string(text));
+    }
   }
 }
 

@@ -95,7 +95,7 @@ TEST(Fields, Shapes) {
 std::string random_text(std::mt19937& random) {
   static constexpr std::string_view k_alphabet[] = {"\\", "\t",       "\n",  "n",    "t", "a",
                                                     "\r", "\xc3\xa9", "\\n", "\\\\", " ", "\x01"};
-  std::uniform_int_distribution<std::size_t> length(0, 12);
+  std::uniform_int_distribution<std::size_t> length(0, 40);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(k_alphabet) - 1);
   std::string text;
   for (std::size_t n = length(random); n > 0; --n) {
@@ -136,6 +136,24 @@ TEST(RoundTrip, FieldsUndoJoin) {
   check_fields_undo_join<2>(random);
   check_fields_undo_join<3>(random);
   check_fields_undo_join<5>(random);
+}
+
+TEST(SplitRecord, TellsWhetherAnyPieceNeedsUnescaping) {
+  std::array<std::string_view, 3> pieces;
+  for (std::size_t padding = 0; padding < 40; ++padding) {
+    const std::string pad(padding, 'p');
+    bool escaped = true;
+    const std::string plain = pad + "\tb\tc";
+    ASSERT_TRUE(zelko_ipc::split_record(plain, pieces, &escaped));
+    EXPECT_FALSE(escaped);
+    EXPECT_EQ(pieces[0], pad);
+    const std::string with_backslash = "a\t" + pad + "\\\\\tc";
+    ASSERT_TRUE(zelko_ipc::split_record(with_backslash, pieces, &escaped));
+    EXPECT_TRUE(escaped);
+    EXPECT_EQ(pieces[1], pad + "\\\\");
+    EXPECT_FALSE(zelko_ipc::split_record(pad + "\t\t\t", pieces, &escaped));
+    EXPECT_FALSE(zelko_ipc::split_record(pad + "\t", pieces, &escaped));
+  }
 }
 
 }  // namespace

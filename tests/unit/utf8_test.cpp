@@ -53,4 +53,15 @@ TEST(Utf8, DecodeGivesCodePointAndLength) {
   EXPECT_FALSE(zelko_ipc::decode_utf8("\xe2\x80"));
 }
 
+TEST(Utf8, BadByteFoundWhereverItSitsInLongText) {
+  for (std::size_t position = 0; position < 50; ++position) {
+    std::string text(50, 'a');
+    EXPECT_TRUE(is_valid_utf8(text));
+    text[position] = '\xff';
+    EXPECT_FALSE(is_valid_utf8(text)) << position;
+    text[position] = '\xc3';  // a lead byte cut off by the next ASCII byte
+    EXPECT_FALSE(is_valid_utf8(text)) << position;
+  }
+}
+
 }  // namespace

@@ -1,18 +1,36 @@
 #include "agent.hpp"
 
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <utility>
 
 #include "process.hpp"
+#include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
+
+namespace {
+
+bool accepts_connections(const std::string& socket_path) {
+  zelko_ipc::Fd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (!probe || socket_path.size() >= sizeof address.sun_path) {
+    return false;
+  }
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+  return ::connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+}  // namespace
 
 std::expected<Agent, std::string> Agent::start(const std::string& socket_path) {
   ::unlink(socket_path.c_str());
@@ -22,8 +40,9 @@ std::expected<Agent, std::string> Agent::start(const std::string& socket_path) {
   }
   Agent agent(*pid, socket_path);
   for (int i = 0; i < 500; ++i) {
-    struct stat info {};
-    if (::stat(socket_path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+    // The socket file appears before the agent listens on it; only a
+    // connection that succeeds says the agent is ready.
+    if (accepts_connections(socket_path)) {
       return agent;
     }
     int status = 0;

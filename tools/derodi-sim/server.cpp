@@ -44,11 +44,14 @@ std::expected<Server, std::string> Server::listen(const std::string& socket_path
   }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof address.sun_path) {
+  // The socket is bound under a temporary name and renamed once it listens,
+  // so a client that finds the file can always connect.
+  const std::string pending = socket_path + ".pending";
+  if (pending.size() >= sizeof address.sun_path) {
     return std::unexpected("socket path too long: " + socket_path);
   }
-  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-  ::unlink(socket_path.c_str());
+  std::memcpy(address.sun_path, pending.c_str(), pending.size() + 1);
+  ::unlink(pending.c_str());
   // Only this user may connect: the socket is created without group or other bits.
   const mode_t previous = ::umask(077);
   const int bound = ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -58,9 +61,11 @@ std::expected<Server, std::string> Server::listen(const std::string& socket_path
     return std::unexpected("cannot listen on " + socket_path + ": " +
                            zelko_ipc::describe_os_error(bind_error));
   }
-  if (::listen(listener.get(), 64) != 0) {
+  if (::listen(listener.get(), 64) != 0 || ::rename(pending.c_str(), socket_path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(pending.c_str());
     return std::unexpected("cannot listen on " + socket_path + ": " +
-                           zelko_ipc::describe_os_error(errno));
+                           zelko_ipc::describe_os_error(error));
   }
   return Server(std::move(listener), socket_path);
 }

@@ -71,14 +71,16 @@ std::expected<ControlResponse, std::string> exchange_on(int fd, const ControlReq
   if (length > k_max_answer_length) {
     return std::unexpected(std::string(k_oversized));
   }
-  std::string body(length, '\0');
+  // Every byte of the buffer is filled by the read before anything looks at it.
+  std::string body;
+  body.resize_and_overwrite(length, [length](char*, std::size_t) { return length; });
   if (auto read = recv_exact(fd, body.data(), body.size()); !read) {
     return std::unexpected(with_prefix("truncated answer from derodi: ", read.error()));
   }
   if (!is_valid_utf8(body)) {
     return std::unexpected(std::string(k_not_utf8));
   }
-  auto answer = ControlResponse::decode(body);
+  auto answer = ControlResponse::decode_owned(std::move(body));
   if (!answer) {
     return std::unexpected(std::string(answer.error()));
   }

@@ -1,5 +1,6 @@
 #include "zelko/ipc/messages.hpp"
 
+#include <array>
 #include <limits>
 #include <optional>
 
@@ -41,7 +42,7 @@ struct Lines {
 Lines split_answer(std::string_view payload) {
   const std::size_t end_of_head = payload.find('\n');
   if (end_of_head == std::string_view::npos) {
-    return {payload, std::nullopt, {}};
+    return {payload, std::nullopt, payload.substr(payload.size())};
   }
   const std::string_view rest = payload.substr(end_of_head + 1);
   return {payload.substr(0, end_of_head), rest.substr(0, rest.find('\n')), rest};
@@ -92,21 +93,36 @@ Decoded decode_glance(std::string_view body) {
                                                  static_cast<std::uint32_t>(*count)}};
 }
 
-Decoded decode_keys(std::string_view rest) {
+// Decodes the key lines of `text` (everything after the head) in place: the
+// fields are unescaped where they lie and the records view them.
+Decoded decode_keys(std::shared_ptr<std::string> storage, std::size_t rest_offset) {
   ControlResponse::Keys keys;
+  char* const base = storage->data();
+  std::string_view rest = std::string_view(*storage).substr(rest_offset);
+  // Key lines are rarely shorter than this (a real fingerprint alone takes
+  // 50 bytes), so an ordinary list never regrows; room reserved for lines
+  // that do not come costs address space only.
+  constexpr std::size_t k_short_key_line = 64;
+  keys.keys.reserve(rest.size() / k_short_key_line);
   const auto failure = for_each_line(rest, [&](std::string_view line) {
-    auto f = fields<5>(line);
-    if (!f) {
-      return std::optional(f.error());
+    std::array<std::string_view, 5> pieces;
+    bool escaped = false;
+    if (!split_record(line, pieces, &escaped)) {
+      return std::optional(k_wrong_shape);
     }
-    auto& [name, algorithm, fingerprint, comment, state] = *f;
-    keys.keys.push_back(KeyRecord{std::move(name), std::move(algorithm), std::move(fingerprint),
-                                  std::move(comment), std::move(state)});
+    if (escaped) {
+      for (std::string_view& piece : pieces) {
+        char* at = base + (piece.data() - storage->data());
+        piece = std::string_view(at, unescape_in_place(at, piece.size()));
+      }
+    }
+    keys.keys.push_back(KeyRecord{pieces[0], pieces[1], pieces[2], pieces[3], pieces[4]});
     return std::optional<std::string_view>();
   });
   if (failure) {
     return std::unexpected(*failure);
   }
+  keys.text = std::move(storage);
   return ControlResponse{std::move(keys)};
 }
 
@@ -188,6 +204,11 @@ std::string ControlRequest::encode() const {
 }
 
 std::expected<ControlResponse, std::string_view> ControlResponse::decode(std::string_view payload) {
+  return decode_owned(std::string(payload));
+}
+
+std::expected<ControlResponse, std::string_view> ControlResponse::decode_owned(
+    std::string payload) {
   const Lines lines = split_answer(payload);
   for (const BodyForm& form : k_body_forms) {
     if (lines.head == form.head) {
@@ -198,7 +219,9 @@ std::expected<ControlResponse, std::string_view> ControlResponse::decode(std::st
     }
   }
   if (lines.head == "keys") {
-    return decode_keys(lines.rest);
+    // The text moves to the heap once, before anything views it.
+    const std::size_t rest_offset = lines.rest.data() - payload.data();
+    return decode_keys(std::make_shared<std::string>(std::move(payload)), rest_offset);
   }
   if (lines.head == "devices") {
     return decode_devices(lines.rest);

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelko_ipc {
 
 namespace {
@@ -58,32 +62,40 @@ std::string escape(std::string_view field) {
   return out;
 }
 
-std::string unescape(std::string_view escaped) {
-  std::string out;
-  out.reserve(escaped.size());
-  // Work byte-wise: continuation bytes of multi-byte characters are never a
-  // backslash, so this gives the same result as walking whole characters.
-  while (!escaped.empty()) {
-    const void* found = std::memchr(escaped.data(), '\\', escaped.size());
-    if (found == nullptr) {
-      out.append(escaped);
+std::size_t unescape_in_place(char* data, std::size_t size) {
+  const char* read = data;
+  const char* const end = data + size;
+  char* write = data;
+  while (read < end) {
+    const void* found = std::memchr(read, '\\', static_cast<std::size_t>(end - read));
+    const char* stop = found == nullptr ? end : static_cast<const char*>(found);
+    if (write != read) {
+      std::memmove(write, read, static_cast<std::size_t>(stop - read));
+    }
+    write += stop - read;
+    read = stop;
+    if (read == end) {
       break;
     }
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - escaped.data());
-    out.append(escaped.substr(0, at));
-    if (at + 1 == escaped.size()) {
-      out.push_back('\\');
+    if (read + 1 == end) {
+      *write++ = '\\';
       break;
     }
-    const char decoded = unescaped_byte(escaped[at + 1]);
+    const char decoded = unescaped_byte(read[1]);
     if (decoded != 0) {
-      out.push_back(decoded);
+      *write++ = decoded;
     } else {
-      out.push_back('\\');
-      out.push_back(escaped[at + 1]);
+      *write++ = '\\';
+      *write++ = read[1];
     }
-    escaped.remove_prefix(at + 2);
+    read += 2;
   }
+  return static_cast<std::size_t>(write - data);
+}
+
+std::string unescape(std::string_view escaped) {
+  std::string out(escaped);
+  out.resize(unescape_in_place(out.data(), out.size()));
   return out;
 }
 
@@ -103,20 +115,107 @@ std::string join(std::span<const std::string_view> fields) {
   return out;
 }
 
-bool split_record(std::string_view record, std::span<std::string_view> pieces) {
-  std::size_t count = 0;
-  while (true) {
-    if (count == pieces.size()) {
+namespace {
+
+// Cuts a record into pieces at the TABs the scan reports, in order.
+class Splitter {
+ public:
+  Splitter(std::string_view record, std::span<std::string_view> pieces)
+      : m_record(record), m_pieces(pieces) {}
+
+  /// Takes the TAB at `position`; false when there is one TAB too many.
+  bool tab_at(std::size_t position) {
+    if (m_count + 1 >= m_pieces.size()) {
       return false;
     }
-    const std::size_t tab = record.find('\t');
-    pieces[count++] = record.substr(0, tab);
-    if (tab == std::string_view::npos) {
-      break;
-    }
-    record.remove_prefix(tab + 1);
+    m_pieces[m_count++] = m_record.substr(m_start, position - m_start);
+    m_start = position + 1;
+    return true;
   }
-  return count == pieces.size();
+
+  /// Takes the TABs whose positions, relative to `base`, are the set bits of `tabs`.
+  bool tabs_in(std::size_t base, unsigned tabs) {
+    for (; tabs != 0; tabs &= tabs - 1) {
+      if (!tab_at(base + static_cast<std::size_t>(__builtin_ctz(tabs)))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool finish() {
+    if (m_count + 1 != m_pieces.size()) {
+      return false;
+    }
+    m_pieces[m_count] = m_record.substr(m_start);
+    return true;
+  }
+
+ private:
+  std::string_view m_record;
+  std::span<std::string_view> m_pieces;
+  std::size_t m_count = 0;
+  std::size_t m_start = 0;
+};
+
+#if defined(__SSE2__)
+
+struct BlockScan {
+  unsigned tabs;
+  bool backslash;
+};
+
+BlockScan scan_block(const char* at) {
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  return {static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')))),
+          _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))) != 0};
+}
+
+#endif
+
+}  // namespace
+
+bool split_record(std::string_view record, std::span<std::string_view> pieces, bool* escaped) {
+  if (pieces.empty()) {
+    return false;
+  }
+  Splitter splitter(record, pieces);
+  bool backslash = false;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time; the last few padded to a whole block.
+  for (; i + 16 <= record.size(); i += 16) {
+    const BlockScan scan = scan_block(record.data() + i);
+    backslash |= scan.backslash;
+    if (!splitter.tabs_in(i, scan.tabs)) {
+      return false;
+    }
+  }
+  if (i < record.size()) {
+    char tail[16];
+    std::memset(tail, 'a', sizeof tail);
+    std::memcpy(tail, record.data() + i, record.size() - i);
+    const BlockScan scan = scan_block(tail);
+    backslash |= scan.backslash;
+    if (!splitter.tabs_in(i, scan.tabs)) {
+      return false;
+    }
+  }
+#else
+  for (; i < record.size(); ++i) {
+    backslash |= record[i] == '\\';
+    if (record[i] == '\t' && !splitter.tab_at(i)) {
+      return false;
+    }
+  }
+#endif
+  if (!splitter.finish()) {
+    return false;
+  }
+  if (escaped != nullptr) {
+    *escaped = backslash;
+  }
+  return true;
 }
 
 }  // namespace zelko_ipc

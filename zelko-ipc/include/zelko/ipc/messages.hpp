@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -11,13 +12,15 @@
 
 namespace zelko_ipc {
 
-/// One key the phone offers, in wire order.
+/// One key the phone offers, in wire order. The texts are views: into the
+/// text its decoded answer owns, or, for an answer a daemon builds to
+/// encode, into strings that outlive the encoding.
 struct KeyRecord {
-  std::string name;
-  std::string algorithm;
-  std::string fingerprint;
-  std::string comment;
-  std::string state;
+  std::string_view name;
+  std::string_view algorithm;
+  std::string_view fingerprint;
+  std::string_view comment;
+  std::string_view state;
   bool operator==(const KeyRecord&) const = default;
 };
 
@@ -101,7 +104,10 @@ struct ControlResponse {
   };
   struct Keys {
     std::vector<KeyRecord> keys;
-    bool operator==(const Keys&) const = default;
+    /// The unescaped texts the records of a decoded answer view. Shared, so
+    /// that copies of the answer stay valid.
+    std::shared_ptr<const std::string> text = {};
+    bool operator==(const Keys& other) const { return keys == other.keys; }
   };
   struct PublicKey {
     std::string text;
@@ -138,6 +144,11 @@ struct ControlResponse {
   /// of the fixed messages above, or k_wrong_shape, when it does not decode.
   [[nodiscard]] static std::expected<ControlResponse, std::string_view> decode(
       std::string_view payload);
+
+  /// The same, taking over the payload: a key list is unescaped in place and
+  /// its records view the payload, so decoding it copies no text.
+  [[nodiscard]] static std::expected<ControlResponse, std::string_view> decode_owned(
+      std::string payload);
 };
 
 }  // namespace zelko_ipc

@@ -24,12 +24,19 @@ void append_escaped(std::string& out, std::string_view field);
 /// Undoes `escape`. Never fails: an unknown pair or a trailing backslash is kept literally.
 [[nodiscard]] std::string unescape(std::string_view escaped);
 
+/// Unescapes the `size` bytes at `data` in place (the result is never
+/// longer) and returns the new length.
+[[nodiscard]] std::size_t unescape_in_place(char* data, std::size_t size);
+
 /// Returns the escaped fields joined with single TABs (the empty text for an empty list).
 [[nodiscard]] std::string join(std::span<const std::string_view> fields);
 
 /// Splits `record` at every TAB into exactly `pieces.size()` escaped pieces.
-/// Returns false, leaving `pieces` unspecified, when the TAB count does not fit.
-[[nodiscard]] bool split_record(std::string_view record, std::span<std::string_view> pieces);
+/// Returns false, leaving `pieces` unspecified, when the TAB count does not
+/// fit. When `escaped` is given, it tells whether the record holds a
+/// backslash, that is whether any piece needs unescaping.
+[[nodiscard]] bool split_record(std::string_view record, std::span<std::string_view> pieces,
+                                bool* escaped = nullptr);
 
 /// Returns the N unescaped fields of `record`, or k_wrong_shape when it holds
 /// more or fewer than N fields.

@@ -1,0 +1,102 @@
+// The daemon the benchmarks talk to: it answers "keys" with a given number
+// of generated records, and "status", "devices" and "getpub" with small
+// fixed answers, as fast as it can.
+//   bench_daemon RUNTIME_DIR KEY_COUNT
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "zelko/ipc/fd.hpp"
+#include "zelko/ipc/frame.hpp"
+#include "zelko/ipc/io.hpp"
+#include "zelko/ipc/messages.hpp"
+#include "zelko/ipc/record.hpp"
+
+namespace {
+
+using zelko_ipc::ControlResponse;
+
+// A key list like a phone's: short names, ed25519 or RSA, real-length
+// fingerprints, user@host comments. 10,288 keys make about 1 MiB, the most
+// a client accepts.
+std::string keys_answer(std::size_t count) {
+  std::string answer = "keys";
+  for (std::size_t i = 0; i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "key-%05zu", i);
+    std::string fingerprint = "SHA256:";
+    for (int c = 0; c < 43; ++c) {
+      fingerprint.push_back(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[(i * 7 + c * 13) %
+                                                                             64]);
+    }
+    const std::string comment = std::string(name) + "@laptop.example";
+    const std::string_view fields[] = {name, i % 5 == 0 ? "ssh-rsa" : "ssh-ed25519", fingerprint,
+                                       comment, "ok"};
+    answer += '\n';
+    answer += zelko_ipc::join(fields);
+  }
+  return answer;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: bench_daemon RUNTIME_DIR KEY_COUNT\n");
+    return 2;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::string directory = std::string(argv[1]) + "/zelko";
+  ::mkdir(directory.c_str(), 0700);
+  const std::string path = directory + "/control.sock";
+
+  const std::string keys = zelko_ipc::make_frame(keys_answer(std::strtoul(argv[2], nullptr, 10)));
+  const std::string status = zelko_ipc::make_frame(ControlResponse{
+      ControlResponse::Status{directory + "/agent.sock", "Pixel 8, connected", "fresh", "",
+                              ""}}.encode());
+  const std::string devices = zelko_ipc::make_frame(ControlResponse{
+      ControlResponse::Devices{
+          {{"Pixel 8", "paired 2026-11-02", false}}}}.encode());
+  const std::string pubkey = zelko_ipc::make_frame(ControlResponse{
+      ControlResponse::PublicKey{
+          "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0VnpGbnN+fvm8hlW652upMO+Ca "
+          "key@phone"}}.encode());
+  std::fprintf(stderr, "bench_daemon: keys answer is %zu bytes\n", keys.size() - 4);
+
+  zelko_ipc::Fd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ::unlink(path.c_str());
+  if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener.get(), 128) != 0) {
+    std::perror("bench_daemon: listen");
+    return 1;
+  }
+  while (true) {
+    zelko_ipc::Fd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    unsigned char header[4];
+    if (!connection || !zelko_ipc::recv_exact(connection.get(), header, 4)) {
+      continue;
+    }
+    std::string request(zelko_ipc::frame_length(header), '\0');
+    if (request.size() > 4096 ||
+        !zelko_ipc::recv_exact(connection.get(), request.data(), request.size())) {
+      continue;
+    }
+    const std::string& answer = request == "keys"      ? keys
+                                : request == "status"  ? status
+                                : request == "devices" ? devices
+                                                       : pubkey;
+    (void)zelko_ipc::write_all(connection.get(), answer);
+  }
+}
