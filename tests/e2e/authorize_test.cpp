@@ -10,8 +10,8 @@ class Authorize : public CliTest {
 
 constexpr std::string_view k_asking = "asking the phone; choose the scope there...\n";
 constexpr std::string_view k_explanation =
-    "\n\nA window can only cover destinations you have confirmed deliberately (spec \xc2\xa7"
-    "23), which is why approving a signature is not enough on its own.";
+    "\n\nA window can only cover destinations you have confirmed deliberately (spec §23), which is "
+    "why approving a signature is not enough on its own.";
 
 TEST_F(Authorize, ArgumentErrorsNeverReachTheDaemon) {
   struct Row {

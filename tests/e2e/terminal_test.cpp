@@ -81,8 +81,7 @@ TEST_F(Terminal, OwnTextsAreUnchanged) {
   EXPECT_RUN(on_terminal({"authorize", "--minutes", "5"}, {.out = true, .err = true}), "",
              "asking the phone; choose the scope there...\n"
              "zelko-cli: no trusted destination\\\\here\n\nA window can only cover destinations "
-             "you have confirmed deliberately (spec \xc2\xa7"
-             "23), which is why approving a "
+             "you have confirmed deliberately (spec §23), which is why approving a "
              "signature is not enough on its own.\n",
              1);
   EXPECT_EQ(on_terminal({"--version"}, {.out = true}).out, "zelko-cli 0.2.0\n");

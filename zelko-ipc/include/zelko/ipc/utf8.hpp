@@ -25,7 +25,4 @@ struct CodePoint {
 /// replaced by U+FFFD.
 [[nodiscard]] std::string to_utf8_lossy(std::string_view bytes);
 
-/// Appends the UTF-8 form of `code_point` to `out`.
-void append_utf8(std::string& out, char32_t code_point);
-
 }  // namespace zelko_ipc
