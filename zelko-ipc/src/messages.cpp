@@ -93,8 +93,9 @@ Decoded decode_glance(std::string_view body) {
                                                  static_cast<std::uint32_t>(*count)}};
 }
 
-// Decodes the key lines of `text` (everything after the head) in place: the
-// fields are unescaped where they lie and the records view them.
+// Decodes the key lines of the answer in `storage` (everything from
+// `rest_offset` on) in place: the fields are unescaped where they lie and the
+// records view them.
 Decoded decode_keys(std::shared_ptr<std::string> storage, std::size_t rest_offset) {
   ControlResponse::Keys keys;
   char* const base = storage->data();
@@ -112,7 +113,7 @@ Decoded decode_keys(std::shared_ptr<std::string> storage, std::size_t rest_offse
     }
     if (escaped) {
       for (std::string_view& piece : pieces) {
-        char* at = base + (piece.data() - storage->data());
+        char* at = base + (piece.data() - base);
         piece = std::string_view(at, unescape_in_place(at, piece.size()));
       }
     }
