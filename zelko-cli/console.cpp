@@ -64,9 +64,9 @@ std::expected<void, std::string> Sink::flush() {
   return {};
 }
 
-void Console::progress(std::string_view line) {
+void Console::show_progress() {
   // A progress line that cannot be shown is no reason to stop the command.
-  (void)err.text(line).flush();
+  (void)err.flush();
 }
 
 }  // namespace zelko_cli

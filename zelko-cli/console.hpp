@@ -88,7 +88,13 @@ struct Console {
   Sink err{2};
 
   /// Writes a progress line (with its newline) to standard error at once.
-  void progress(std::string_view line);
+  void progress(std::string_view line) {
+    err.text(line);
+    show_progress();
+  }
+
+  /// Writes out the progress text composed on `err` so far.
+  void show_progress();
 };
 
 }  // namespace zelko_cli

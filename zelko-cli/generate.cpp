@@ -87,8 +87,9 @@ Outcome generate(Console& console, std::span<const std::string_view> arguments) 
   if (!answer) {
     return std::unexpected(answer.error());
   }
-  console.err.text("generated '").field(answer->name).text("'  ").field(answer->fingerprint);
-  console.progress("\n");
+  console.err.text("generated '").field(answer->name).text("'  ");
+  console.err.field(answer->fingerprint).text("\n");
+  console.show_progress();
   console.out.field(answer->public_key).text("\n");
   return {};
 }

@@ -5,17 +5,15 @@
 #include <chrono>
 #include <thread>
 
+#include "zelko/ipc/overloaded.hpp"
+
 namespace derodi_sim {
 
 namespace {
 
 using zelko_ipc::ControlRequest;
 using zelko_ipc::ControlResponse;
-
-template <class... Visitors>
-struct Overloaded : Visitors... {
-  using Visitors::operator()...;
-};
+using zelko_ipc::Overloaded;
 
 std::uint64_t now_seconds() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(

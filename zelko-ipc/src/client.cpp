@@ -26,9 +26,9 @@ std::string unreachable(std::string_view path, std::string_view error) {
   return message;
 }
 
-std::string with_prefix(std::string_view prefix, std::string_view error) {
-  std::string message(prefix);
-  message += error;
+std::string concatenated(std::string_view first, std::string_view second) {
+  std::string message(first);
+  message += second;
   return message;
 }
 
@@ -60,11 +60,11 @@ std::expected<Fd, std::string> connect_to(std::string_view path) {
 
 std::expected<ControlResponse, std::string> exchange_on(int fd, const ControlRequest& request) {
   if (auto sent = write_all(fd, make_frame(request.encode())); !sent) {
-    return std::unexpected(with_prefix("cannot send the request: ", sent.error()));
+    return std::unexpected(concatenated("cannot send the request: ", sent.error()));
   }
   unsigned char header[4];
   if (auto read = recv_exact(fd, header, sizeof header); !read) {
-    return std::unexpected(with_prefix("no answer from derodi: ", read.error()));
+    return std::unexpected(concatenated("no answer from derodi: ", read.error()));
   }
   const std::uint32_t length = frame_length(header);
   // Checked before anything is allocated, so no answer costs more than 1 MiB.
@@ -75,7 +75,7 @@ std::expected<ControlResponse, std::string> exchange_on(int fd, const ControlReq
   std::string body;
   body.resize_and_overwrite(length, [length](char*, std::size_t) { return length; });
   if (auto read = recv_exact(fd, body.data(), body.size()); !read) {
-    return std::unexpected(with_prefix("truncated answer from derodi: ", read.error()));
+    return std::unexpected(concatenated("truncated answer from derodi: ", read.error()));
   }
   if (!is_valid_utf8(body)) {
     return std::unexpected(std::string(k_not_utf8));
@@ -90,7 +90,7 @@ std::expected<ControlResponse, std::string> exchange_on(int fd, const ControlReq
 std::expected<ControlResponse, std::string> exchange(ControlRequest request) {
   const auto path = runtime_dir::control_socket_path();
   if (!path) {
-    return std::unexpected(with_prefix(path.error(), ", so the control socket cannot be located"));
+    return std::unexpected(concatenated(path.error(), ", so the control socket cannot be located"));
   }
   auto socket = connect_to(*path);
   if (!socket) {

@@ -5,16 +5,12 @@
 #include <optional>
 
 #include "zelko/ipc/decimal.hpp"
+#include "zelko/ipc/overloaded.hpp"
 #include "zelko/ipc/record.hpp"
 
 namespace zelko_ipc {
 
 namespace {
-
-template <class... Visitors>
-struct Overloaded : Visitors... {
-  using Visitors::operator()...;
-};
 
 std::string word_and_line(std::string_view word, std::string_view line) {
   std::string out;
