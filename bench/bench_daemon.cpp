@@ -1,7 +1,7 @@
 // The daemon the benchmarks talk to: it answers "keys" with a given number
 // of generated records, and "status", "devices" and "getpub" with small
 // fixed answers, as fast as it can.
-//   bench_daemon RUNTIME_DIR KEY_COUNT
+//   bench_daemon RUNTIME_DIR KEY_COUNT [escaped]
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -26,8 +26,9 @@ using zelko_ipc::ControlResponse;
 
 // A key list like a phone's: short names, ed25519 or RSA, real-length
 // fingerprints, user@host comments. 10,288 keys make about 1 MiB, the most
-// a client accepts.
-std::string keys_answer(std::size_t count) {
+// a client accepts. With `escaped`, every comment holds a TAB, which the
+// answer carries as an escape.
+std::string keys_answer(std::size_t count, bool escaped) {
   std::string answer = "keys";
   for (std::size_t i = 0; i < count; ++i) {
     char name[32];
@@ -38,7 +39,7 @@ std::string keys_answer(std::size_t count) {
           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[(i * 7 + c * 13) %
                                                                              64]);
     }
-    const std::string comment = std::string(name) + "@laptop.example";
+    const std::string comment = std::string(name) + (escaped ? "@laptop\texample" : "@laptop.example");
     const std::string_view fields[] = {name, i % 5 == 0 ? "ssh-rsa" : "ssh-ed25519", fingerprint,
                                        comment, "ok"};
     answer += '\n';
@@ -50,8 +51,8 @@ std::string keys_answer(std::size_t count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: bench_daemon RUNTIME_DIR KEY_COUNT\n");
+  if (argc != 3 && !(argc == 4 && std::string_view(argv[3]) == "escaped")) {
+    std::fprintf(stderr, "usage: bench_daemon RUNTIME_DIR KEY_COUNT [escaped]\n");
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   ::mkdir(directory.c_str(), 0700);
   const std::string path = directory + "/control.sock";
 
-  const std::string keys = zelko_ipc::make_frame(keys_answer(std::strtoul(argv[2], nullptr, 10)));
+  const std::string keys = zelko_ipc::make_frame(keys_answer(std::strtoul(argv[2], nullptr, 10), argc == 4));
   const std::string status = zelko_ipc::make_frame(ControlResponse{
       ControlResponse::Status{directory + "/agent.sock", "Pixel 8, connected", "fresh", "",
                               ""}}.encode());

@@ -2,7 +2,6 @@
 
 #include "ask.hpp"
 #include "commands.hpp"
-#include "quote.hpp"
 #include "zelko/ipc/decimal.hpp"
 
 namespace zelko_cli {
@@ -17,23 +16,23 @@ constexpr std::string_view k_trusted_destinations =
 
 Outcome authorize(Console& console, std::span<const std::string_view> arguments) {
   if (arguments.size() != 2 || arguments[0] != "--minutes") {
-    return std::unexpected(std::string("usage: zelko-cli authorize --minutes N"));
+    return std::unexpected(Message("usage: zelko-cli authorize --minutes N"));
   }
   const auto minutes =
       zelko_ipc::parse_unsigned_decimal(arguments[1], std::numeric_limits<std::uint32_t>::max());
   if (!minutes) {
-    return std::unexpected(quoted(arguments[1]) + " is not a number of minutes");
+    return std::unexpected(Message().quoted(arguments[1]).own(" is not a number of minutes"));
   }
   if (*minutes == 0) {
-    return std::unexpected(std::string("a window of zero minutes would authorize nothing"));
+    return std::unexpected(Message("a window of zero minutes would authorize nothing"));
   }
   console.progress("asking the phone; choose the scope there...\n");
   auto answer = ask<zelko_ipc::ControlResponse::Authorized>(
       {zelko_ipc::ControlRequest::Authorize{static_cast<std::uint32_t>(*minutes)}});
   if (!answer) {
-    std::string message = std::move(answer.error());
+    Message message = std::move(answer.error());
     if (message.contains("trusted destination")) {
-      message += k_trusted_destinations;
+      message.own(k_trusted_destinations);
     }
     return std::unexpected(std::move(message));
   }

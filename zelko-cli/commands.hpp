@@ -7,15 +7,17 @@
 #include <expected>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "console.hpp"
+#include "zelko/ipc/message.hpp"
 
 namespace zelko_cli {
 
+using zelko_ipc::Message;
+
 /// Success, or the message `main` prints after "zelko-cli: ".
-using Outcome = std::expected<void, std::string>;
+using Outcome = std::expected<void, Message>;
 
 [[nodiscard]] Outcome status(Console& console);
 [[nodiscard]] Outcome keys(Console& console, bool long_listing, bool json);

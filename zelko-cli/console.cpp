@@ -2,64 +2,91 @@
 
 #include <unistd.h>
 
-#include "json.hpp"
+#include <algorithm>
+
 #include "terminal.hpp"
-#include "zelko/ipc/io.hpp"
 
 namespace zelko_cli {
 
-void Sink::put_json_slowly(std::string_view foreign) {
-  if (is_terminal()) {
-    std::string literal;
-    append_json_string_for_terminal(literal, foreign);
-    put(literal);
-    return;
+namespace {
+
+// How much of `text` may be encoded at once without cutting a character in
+// two: `size` bytes, or fewer so as to end before a continuation byte.
+std::size_t whole_characters(std::string_view text, std::size_t size) {
+  std::size_t cut = size;
+  while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    --cut;
   }
-  write_out({m_data, m_used});
-  m_used = 0;
-  if (json_string_room(foreign.size()) <= k_capacity) {
-    m_used = static_cast<std::size_t>(write_json_string(m_data, foreign) - m_data);
-  } else {
-    put_large(json_string(foreign));
+  return cut > 0 ? cut : size;
+}
+
+}  // namespace
+
+template <class Encode>
+void Sink::put_encoded(std::string_view text, std::size_t expansion, std::size_t slack,
+                       Encode encode) {
+  while (!text.empty()) {
+    if (k_capacity - m_used < k_least_room) {
+      write_out();
+    }
+    const std::size_t fits = (k_capacity - m_used - slack) / expansion;
+    const std::size_t take = whole_characters(text, std::min(text.size(), fits));
+    m_used = static_cast<std::size_t>(encode(m_data + m_used, text.substr(0, take)) - m_data);
+    text.remove_prefix(take);
   }
 }
 
-void Sink::put_large(std::string_view bytes) {
-  write_out({m_data, m_used});
-  m_used = 0;
-  if (bytes.size() <= k_capacity) {
-    std::memcpy(m_data, bytes.data(), bytes.size());
-    m_used = bytes.size();
+void Sink::put_json(std::string_view foreign) {
+  put("\"");
+  if (is_terminal()) {
+    put_encoded(foreign, k_json_expansion, 0, write_json_escaped_for_terminal);
   } else {
-    write_out(bytes);
+    put_encoded(foreign, k_json_expansion, k_json_slack, write_json_escaped);
   }
+  put("\"");
+}
+
+Sink& Sink::message(const zelko_ipc::Message& message) {
+  message.for_each_part([&](std::string_view part, bool foreign) {
+    foreign ? field(part) : text(part);
+  });
+  return *this;
 }
 
 void Sink::put_for_terminal(std::string_view foreign) {
-  std::string shown;
-  append_for_terminal(shown, foreign);
-  put(shown);
+  put_encoded(foreign, k_terminal_expansion, 0, write_for_terminal);
+}
+
+void Sink::put_large(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (m_used == k_capacity) {
+      write_out();
+    }
+    const std::size_t take = std::min(bytes.size(), k_capacity - m_used);
+    std::memcpy(m_data + m_used, bytes.data(), take);
+    m_used += take;
+    bytes.remove_prefix(take);
+  }
 }
 
 void Sink::detect_terminal() {
   // Asked once, and only by a report that holds foreign text.
-  m_kind = ::isatty(m_fd) == 1 ? Kind::terminal : Kind::other;
+  m_terminal = ::isatty(m_fd) == 1;
 }
 
-void Sink::write_out(std::string_view bytes) {
-  if (!m_error.empty() || bytes.empty()) {
-    return;
+void Sink::write_out() {
+  if (!m_error && m_used > 0) {
+    if (auto written = zelko_ipc::write_all(m_fd, {m_data, m_used}); !written) {
+      m_error = std::move(written.error());
+    }
   }
-  if (auto written = zelko_ipc::write_all(m_fd, bytes); !written) {
-    m_error = std::move(written.error());
-  }
-}
-
-std::expected<void, std::string> Sink::flush() {
-  write_out({m_data, m_used});
   m_used = 0;
-  if (!m_error.empty()) {
-    return std::unexpected(m_error);
+}
+
+std::expected<void, zelko_ipc::WriteError> Sink::flush() {
+  write_out();
+  if (m_error) {
+    return std::unexpected(*m_error);
   }
   return {};
 }

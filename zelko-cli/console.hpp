@@ -3,17 +3,21 @@
 #include <cstddef>
 #include <cstring>
 #include <expected>
-#include <string>
+#include <optional>
 #include <string_view>
 
 #include "json.hpp"
+#include "zelko/ipc/io.hpp"
+#include "zelko/ipc/message.hpp"
 
 namespace zelko_cli {
 
 /// A buffered writer for one standard stream. Texts of the program's own go
 /// in with `text`; texts that came from elsewhere (the daemon, the
 /// environment, the arguments) go in with `field` or `json`, which keep them
-/// exact on pipes and files and show them safely on a terminal.
+/// exact on pipes and files and show them safely on a terminal. Whatever
+/// their size, they are encoded piece by piece into one fixed buffer, which
+/// leaves in one write when the report fits it.
 class Sink {
  public:
   explicit Sink(int fd) : m_fd(fd) {}
@@ -36,21 +40,31 @@ class Sink {
 
   /// Appends `foreign` as a JSON string literal.
   Sink& json(std::string_view foreign) {
-    if (m_kind == Kind::other && json_string_room(foreign.size()) <= k_capacity - m_used) {
-      m_used = static_cast<std::size_t>(write_json_string(m_data + m_used, foreign) - m_data);
-    } else {
-      put_json_slowly(foreign);
+    if (!is_terminal() &&
+        foreign.size() * k_json_expansion + 2 + k_json_slack <= k_capacity - m_used) {
+      char* at = m_data + m_used;
+      *at++ = '"';
+      at = write_json_escaped(at, foreign);
+      *at++ = '"';
+      m_used = static_cast<std::size_t>(at - m_data);
+      return *this;
     }
+    put_json(foreign);
     return *this;
   }
 
+  /// Appends a message: its own words as they are, its foreign texts as fields.
+  Sink& message(const zelko_ipc::Message& message);
+
   /// Writes out everything buffered so far. Returns the first write failure
   /// this sink has met; after one, nothing more is written.
-  [[nodiscard]] std::expected<void, std::string> flush();
+  [[nodiscard]] std::expected<void, zelko_ipc::WriteError> flush();
 
  private:
-  // Large reports leave in chunks of this size rather than all at the end.
   static constexpr std::size_t k_capacity = 64 * 1024;
+  // Encoding never starts with less room than this: enough for a few
+  // characters, whatever they expand to.
+  static constexpr std::size_t k_least_room = 64;
 
   void put(std::string_view bytes) {
     if (bytes.size() <= k_capacity - m_used) {
@@ -62,22 +76,28 @@ class Sink {
   }
 
   bool is_terminal() {
-    if (m_kind == Kind::unknown) {
+    if (!m_terminal) {
       detect_terminal();
     }
-    return m_kind == Kind::terminal;
+    return *m_terminal;
   }
 
+  /// Encodes `text` with `encode`, which makes at most `expansion` bytes of
+  /// each byte and may store `slack` bytes past them, into the buffer, a
+  /// piece at a time.
+  template <class Encode>
+  void put_encoded(std::string_view text, std::size_t expansion, std::size_t slack, Encode encode);
+
   void put_large(std::string_view bytes);
+  void put_json(std::string_view foreign);
   void put_for_terminal(std::string_view foreign);
-  void put_json_slowly(std::string_view foreign);
   void detect_terminal();
-  void write_out(std::string_view bytes);
+  void write_out();
 
   int m_fd;
   std::size_t m_used = 0;
-  std::string m_error;
-  enum class Kind { unknown, terminal, other } m_kind = Kind::unknown;
+  std::optional<bool> m_terminal;
+  std::optional<zelko_ipc::WriteError> m_error;
   char m_data[k_capacity];
 };
 

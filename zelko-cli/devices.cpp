@@ -10,14 +10,14 @@ Outcome devices(Console& console) {
     return std::unexpected(answer.error());
   }
   Sink& out = console.out;
-  if (answer->devices.empty()) {
+  if (answer->empty()) {
     out.text("no paired devices; run 'derodi pair'\n");
     return {};
   }
-  for (const zelko_ipc::DeviceRecord& device : answer->devices) {
+  answer->for_each([&](const zelko_ipc::DeviceRecord& device) {
     out.field(device.name).text("\t").field(device.detail).text("\t");
     out.text(device.revoked ? "revoked\n" : "active\n");
-  }
+  });
   return {};
 }
 

@@ -1,6 +1,5 @@
 #include "ask.hpp"
 #include "commands.hpp"
-#include "quote.hpp"
 
 namespace zelko_cli {
 
@@ -10,13 +9,18 @@ Outcome fingerprint(Console& console, std::string_view name) {
     return std::unexpected(answer.error());
   }
   // List order decides first; within one key the name is tried before the comment.
-  for (const zelko_ipc::KeyRecord& key : answer->keys) {
-    if (key.name == name || key.comment == name) {
+  bool found = false;
+  answer->for_each([&](const zelko_ipc::KeyRecord& key) {
+    found = key.name == name || key.comment == name;
+    if (found) {
       console.out.field(key.fingerprint).text(" ").field(key.name).text("\n");
-      return {};
     }
+    return found;
+  });
+  if (!found) {
+    return std::unexpected(Message("no key named ").quoted(name));
   }
-  return std::unexpected("no key named " + quoted(name));
+  return {};
 }
 
 }  // namespace zelko_cli

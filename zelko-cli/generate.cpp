@@ -3,8 +3,7 @@
 
 #include "ask.hpp"
 #include "commands.hpp"
-#include "quote.hpp"
-#include "white_space.hpp"
+#include "zelko/ipc/white_space.hpp"
 #include "zelko/ipc/decimal.hpp"
 
 namespace zelko_cli {
@@ -15,7 +14,7 @@ using Request = zelko_ipc::ControlRequest::Generate;
 
 // Reads the flag/value pairs from the left into a request. The name is
 // checked separately: the pairs only tell whether "--name" was given.
-std::expected<Request, std::string> read_pairs(std::span<const std::string_view> arguments,
+std::expected<Request, Message> read_pairs(std::span<const std::string_view> arguments,
                                                bool& named) {
   Request request{"ed25519", 0, {}};
   std::size_t at = 0;
@@ -31,22 +30,22 @@ std::expected<Request, std::string> read_pairs(std::span<const std::string_view>
       const auto bits =
           zelko_ipc::parse_unsigned_decimal(value, std::numeric_limits<std::uint32_t>::max());
       if (!bits) {
-        return std::unexpected(quoted(value) + " is not a key size");
+        return std::unexpected(Message().quoted(value).own(" is not a key size"));
       }
       request.bits = static_cast<std::uint32_t>(*bits);
     } else {
-      return std::unexpected("unknown flag " + quoted(flag));
+      return std::unexpected(Message("unknown flag ").quoted(flag));
     }
   }
   if (at < arguments.size()) {
-    return std::unexpected(quoted(arguments[at]) + " is missing a value");
+    return std::unexpected(Message().quoted(arguments[at]).own(" is missing a value"));
   }
   return request;
 }
 
-std::expected<Request, std::string> parse(std::span<const std::string_view> arguments) {
+std::expected<Request, Message> parse(std::span<const std::string_view> arguments) {
   if (arguments.empty()) {
-    return std::unexpected(std::string("a generated key needs --name"));
+    return std::unexpected(Message("a generated key needs --name"));
   }
   bool named = false;
   auto request = read_pairs(arguments, named);
@@ -54,10 +53,10 @@ std::expected<Request, std::string> parse(std::span<const std::string_view> argu
     return request;
   }
   if (!named) {
-    return std::unexpected(std::string("a generated key needs --name"));
+    return std::unexpected(Message("a generated key needs --name"));
   }
-  if (trim_white_space(request->name).empty()) {
-    return std::unexpected(std::string("a generated key needs a name"));
+  if (zelko_ipc::trim_white_space(request->name).empty()) {
+    return std::unexpected(Message("a generated key needs a name"));
   }
   return request;
 }
@@ -87,10 +86,10 @@ Outcome generate(Console& console, std::span<const std::string_view> arguments) 
   if (!answer) {
     return std::unexpected(answer.error());
   }
-  console.err.text("generated '").field(answer->name).text("'  ");
-  console.err.field(answer->fingerprint).text("\n");
+  console.err.text("generated '").field(answer->name()).text("'  ");
+  console.err.field(answer->fingerprint()).text("\n");
   console.show_progress();
-  console.out.field(answer->public_key).text("\n");
+  console.out.field(answer->public_key()).text("\n");
   return {};
 }
 

@@ -1,5 +1,6 @@
 #include "json.hpp"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -15,46 +16,56 @@ namespace {
 
 constexpr char k_hex_digits[] = "0123456789abcdef";
 
-bool needs_escape(unsigned char byte) {
-  return byte < 0x20 || byte == '"' || byte == '\\';
+// For each byte, the letter of its short escape, 'u' for the \u00XX form,
+// or 0 when it goes unchanged.
+constexpr std::array<char, 256> k_escapes = [] {
+  std::array<char, 256> table{};
+  for (int byte = 0; byte < 0x20; ++byte) {
+    table[byte] = 'u';
+  }
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['\t'] = 't';
+  table['\n'] = 'n';
+  table['\r'] = 'r';
+  return table;
+}();
+
+char* write_unicode_escape(char* out, char32_t c) {
+  std::memcpy(out, "\\u", 2);
+  for (int shift = 12, i = 2; shift >= 0; shift -= 4, ++i) {
+    out[i] = k_hex_digits[(c >> shift) & 0xF];
+  }
+  return out + 6;
 }
 
 char* write_escape(char* out, unsigned char byte) {
-  *out++ = '\\';
-  switch (byte) {
-    case '"':
-      *out++ = '"';
-      break;
-    case '\\':
-      *out++ = '\\';
-      break;
-    case '\t':
-      *out++ = 't';
-      break;
-    case '\n':
-      *out++ = 'n';
-      break;
-    case '\r':
-      *out++ = 'r';
-      break;
-    default:
-      std::memcpy(out, "u00", 3);
-      out[3] = k_hex_digits[byte >> 4];
-      out[4] = k_hex_digits[byte & 0xF];
-      out += 5;
+  const char letter = k_escapes[byte];
+  if (letter == 'u') {
+    return write_unicode_escape(out, byte);
+  }
+  out[0] = '\\';
+  out[1] = letter;
+  return out + 2;
+}
+
+// Writes the bytes from `at` to `end`, escaped, and returns where the output ends.
+char* write_bytes(char* out, const char* at, const char* end) {
+  for (; at < end; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (k_escapes[byte] == 0) {
+      *out++ = static_cast<char>(byte);
+    } else {
+      out = write_escape(out, byte);
+    }
   }
   return out;
 }
 
-void append_escape(std::string& out, unsigned char byte) {
-  char escape[6];
-  out.append(escape, static_cast<std::size_t>(write_escape(escape, byte) - escape));
-}
-
 #if defined(__SSE2__)
 
-// The bytes of a 16-byte block that need an escape (below 0x20, quotation
-// mark, backslash), one bit each.
+// The bytes of a block that need an escape (below 0x20, quotation mark,
+// backslash), one bit each.
 unsigned escape_mask(__m128i block) {
   const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block);
   const __m128i quotes = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
@@ -63,114 +74,142 @@ unsigned escape_mask(__m128i block) {
       _mm_movemask_epi8(_mm_or_si128(controls, _mm_or_si128(quotes, backslashes))));
 }
 
-// Writes the 16 bytes at `in`, of which the first `count` are text: each
-// run of plain bytes leaves in one 16-byte store, so `out` needs 16 bytes of
-// room beyond what the text itself takes.
-char* write_block(char* out, const char* in, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
-    const unsigned mask = escape_mask(block) & ((1u << (count - done)) - 1) & 0xFFFF;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-    if (mask == 0) {
-      return out + (count - done);
-    }
-    const auto plain = static_cast<std::size_t>(__builtin_ctz(mask));
-    out = write_escape(out + plain, static_cast<unsigned char>(in[done + plain]));
-    done += plain + 1;
-  }
-  return out;
+__m128i load16(const char* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
-}  // namespace
-
-char* write_json_string(char* out, std::string_view text) {
-  *out++ = '"';
-  const char* at = text.data();
-  std::size_t left = text.size();
-  while (left >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    if (escape_mask(block) == 0) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-      out += 16;
-      at += 16;
-      left -= 16;
-      continue;
-    }
-    // The block holds an escape: its bytes go one run at a time.
-    alignas(16) char copy[32];
-    std::memcpy(copy, at, 16);
-    std::memset(copy + 16, 'a', 16);
-    out = write_block(out, copy, 16);
-    at += 16;
-    left -= 16;
-  }
-  if (left > 0) {
-    // The last few bytes, padded to a whole block with plain letters.
-    alignas(16) char tail[32];
-    std::memset(tail, 'a', sizeof tail);
-    std::memcpy(tail, at, left);
-    out = write_block(out, tail, left);
-  }
-  *out++ = '"';
-  return out;
+__m128i load8(const char* at) {
+  return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at));
 }
 
-#else
-
-}  // namespace
-
-char* write_json_string(char* out, std::string_view text) {
-  *out++ = '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    out = needs_escape(byte) ? write_escape(out, byte) : (*out = c, out + 1);
+// Copies `text`, of 8 bytes or more, when none of its bytes needs an
+// escape, the most common case by far: a block at a time, the last block
+// overlapping the one before. False, having copied some of it, otherwise.
+bool copy_plain(char* out, std::string_view text) {
+  const char* const in = text.data();
+  const std::size_t size = text.size();
+  if (size < 16) {
+    const __m128i first = load8(in);
+    const __m128i last = load8(in + size - 8);
+    if (((escape_mask(first) | escape_mask(last)) & 0xFF) != 0) {
+      return false;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size - 8), last);
+    return true;
   }
-  *out++ = '"';
-  return out;
+  for (std::size_t i = 0;; i += 16) {
+    const std::size_t at = i + 16 < size ? i : size - 16;
+    const __m128i block = load16(in + at);
+    if (escape_mask(block) != 0) {
+      return false;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), block);
+    if (at == size - 16) {
+      return true;
+    }
+  }
+}
+
+// Writes the first `count` bytes of `block` (the text at `at`) at `out`:
+// up to the first that needs an escape in one store, which may reach up to
+// 16 bytes past the end, then that escape. Returns how far it got.
+struct Step {
+  char* out;
+  std::size_t taken;
+};
+
+[[gnu::always_inline]] inline Step write_block(char* out, __m128i block, const char* at,
+                                               unsigned count) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+  const unsigned mask = escape_mask(block) & ((1u << count) - 1);
+  if (mask == 0) {
+    return {out + count, count};
+  }
+  const auto plain = static_cast<unsigned>(__builtin_ctz(mask));
+  return {write_escape(out + plain, static_cast<unsigned char>(at[plain])), plain + 1};
 }
 
 #endif
 
-void append_json_string(std::string& out, std::string_view text) {
-  const std::size_t start = out.size();
-  out.resize_and_overwrite(start + json_string_room(text.size()), [&](char* data, std::size_t) {
-    return static_cast<std::size_t>(write_json_string(data + start, text) - data);
-  });
+}  // namespace
+
+namespace {
+
+// write_json_escaped for a text that holds an escape, or is short.
+[[gnu::noinline]] char* write_json_escaped_slowly(char* out, std::string_view text) {
+  const char* at = text.data();
+  const char* const end = at + text.size();
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, then eight, while there are so many.
+  while (end - at >= 16) {
+    const Step step = write_block(out, load16(at), at, 16);
+    out = step.out;
+    at += step.taken;
+  }
+  while (end - at >= 8) {
+    const Step step = write_block(out, load8(at), at, 8);
+    out = step.out;
+    at += step.taken;
+  }
+  if (at < end && text.size() >= 8) {
+    // The last few bytes: loaded with the ones before them, moved to the
+    // front of a block through memory.
+    alignas(16) char window[32] = {};
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(window + 8), load8(end - 8));
+    while (at < end) {
+      const auto left = static_cast<unsigned>(end - at);
+      const Step step = write_block(out, load8(window + 16 - left), at, left);
+      out = step.out;
+      at += step.taken;
+    }
+    return out;
+  }
+#endif
+  return write_bytes(out, at, end);
 }
 
-std::string json_string(std::string_view text) {
-  std::string out;
-  append_json_string(out, text);
-  return out;
+}  // namespace
+
+char* write_json_escaped(char* out, std::string_view text) {
+#if defined(__SSE2__)
+  if (text.size() >= 8 && copy_plain(out, text)) {
+    return out + text.size();
+  }
+#endif
+  return write_json_escaped_slowly(out, text);
 }
 
-void append_json_string_for_terminal(std::string& out, std::string_view text) {
-  out.push_back('"');
-  std::size_t run_start = 0;
+char* write_json_escaped_for_terminal(char* out, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const UnsafeCharacter unsafe = unsafe_character_at(text.substr(i));
-    if (!needs_escape(byte) && unsafe.length == 0) {
+    if (k_escapes[byte] != 0) {
+      out = write_escape(out, byte);
       ++i;
       continue;
     }
-    out.append(text.substr(run_start, i - run_start));
-    if (needs_escape(byte)) {
-      append_escape(out, byte);
-      i += 1;
+    const UnsafeCharacter unsafe = unsafe_character_at(text.substr(i));
+    if (unsafe.length == 0) {
+      *out++ = text[i++];
     } else {
-      out += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) {
-        out.push_back(k_hex_digits[(unsafe.code_point >> shift) & 0xF]);
-      }
+      out = write_unicode_escape(out, unsafe.code_point);
       i += unsafe.length;
     }
-    run_start = i;
   }
-  out.append(text.substr(run_start));
-  out.push_back('"');
+  return out;
+}
+
+std::string json_string(std::string_view text) {
+  std::string literal;
+  literal.resize_and_overwrite(k_json_expansion * text.size() + 2 + k_json_slack,
+                               [&](char* data, std::size_t) -> std::size_t {
+                                 data[0] = '"';
+                                 char* end = write_json_escaped(data + 1, text);
+                                 *end++ = '"';
+                                 return static_cast<std::size_t>(end - data);
+                               });
+  return literal;
 }
 
 }  // namespace zelko_cli

@@ -12,22 +12,21 @@ namespace zelko_cli {
 /// everything else is copied unchanged.
 [[nodiscard]] std::string json_string(std::string_view text);
 
-/// Appends json_string(text) to `out`.
-void append_json_string(std::string& out, std::string_view text);
+/// The most bytes the JSON escapes make of one byte.
+inline constexpr std::size_t k_json_expansion = 6;
 
-/// The room write_json_string needs for a text of `size` bytes: the most
-/// bytes json_string can make of it, and 16 bytes to spare for block stores.
-[[nodiscard]] constexpr std::size_t json_string_room(std::size_t size) {
-  return 6 * size + 2 + 16;
-}
+/// How far past its end write_json_escaped may store.
+inline constexpr std::size_t k_json_slack = 16;
 
-/// Writes json_string(text) at `out`, which has json_string_room(text.size())
-/// bytes of room, and returns the end.
-char* write_json_string(char* out, std::string_view text);
+/// Writes `text` as the inside of a JSON string literal (the literal
+/// without its quotation marks) at `out`, which has room for
+/// k_json_expansion bytes per byte of it and k_json_slack more, and returns
+/// the end. The text may be cut anywhere: only ASCII bytes are ever escaped.
+char* write_json_escaped(char* out, std::string_view text);
 
-/// Appends json_string(text) to `out`, with DEL, the C1 controls and the
-/// bidirectional overrides and isolates also written as \uXXXX escapes:
-/// the same JSON value, safe to show on a terminal.
-void append_json_string_for_terminal(std::string& out, std::string_view text);
+/// The same, with DEL, the C1 controls and the other characters a terminal
+/// must not receive raw also written as \uXXXX escapes: the same JSON value,
+/// safe to show on a terminal. The text may be cut between characters only.
+char* write_json_escaped_for_terminal(char* out, std::string_view text);
 
 }  // namespace zelko_cli

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "quote.hpp"
 #include "setup.hpp"
 
 namespace zelko_cli {
@@ -68,7 +67,7 @@ Outcome run_keys(Arguments arguments, Console& console) {
     } else if (flag == "--json") {
       json = true;
     } else {
-      return std::unexpected("unknown flag " + quoted(flag));
+      return std::unexpected(Message("unknown flag ").quoted(flag));
     }
   }
   return keys(console, long_listing, json);
@@ -81,12 +80,12 @@ Outcome run_getpub(Arguments arguments, Console& console) {
   if (arguments.size() == 3 && arguments[1] == "--out") {
     return getpub(console, arguments[0], arguments[2]);
   }
-  return std::unexpected(std::string("usage: zelko-cli getpub NAME [--out FILE]"));
+  return std::unexpected(Message("usage: zelko-cli getpub NAME [--out FILE]"));
 }
 
 Outcome run_pair(Arguments, Console&) {
   return std::unexpected(
-      std::string("pairing needs the radio directly; run 'derodi pair' with the daemon stopped"));
+      Message("pairing needs the radio directly; run 'derodi pair' with the daemon stopped"));
 }
 
 constexpr std::array k_commands = {
@@ -135,7 +134,7 @@ Outcome run(Arguments arguments, Console& console) {
       return command.handle(rest, console);
     }
   }
-  return std::unexpected("unknown command " + quoted(word) + "; try --help");
+  return std::unexpected(Message("unknown command ").quoted(word).own("; try --help"));
 }
 
 }  // namespace zelko_cli

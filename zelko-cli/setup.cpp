@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "quote.hpp"
-#include "white_space.hpp"
+#include "zelko/ipc/white_space.hpp"
 #include "zelko/ipc/client.hpp"
 #include "zelko/ipc/utf8.hpp"
 
@@ -15,13 +14,12 @@ namespace {
 constexpr std::string_view k_system = "Linux";
 constexpr std::string_view k_agent_socket = "$XDG_RUNTIME_DIR/zelko/agent.sock";
 
-std::string advice() {
-  std::string message = "setup is a Windows command; on ";
-  message += k_system;
-  message += " put\n    export SSH_AUTH_SOCK=\"";
-  message += k_agent_socket;
-  message += "\"\nin your shell profile and start derodi from your session";
-  return message;
+Message advice() {
+  return Message("setup is a Windows command; on ")
+      .own(k_system)
+      .own(" put\n    export SSH_AUTH_SOCK=\"")
+      .own(k_agent_socket)
+      .own("\"\nin your shell profile and start derodi from your session");
 }
 
 std::string verdict(std::string_view endpoint, const char* auth_sock) {
@@ -32,7 +30,7 @@ std::string verdict(std::string_view endpoint, const char* auth_sock) {
   if (!zelko_ipc::is_valid_utf8(value)) {
     return "no agent (SSH_AUTH_SOCK is not set)";
   }
-  const std::string_view trimmed = trim_white_space(value);
+  const std::string_view trimmed = zelko_ipc::trim_white_space(value);
   if (trimmed.empty()) {
     return "no agent (SSH_AUTH_SOCK is not set)";
   }
@@ -55,8 +53,8 @@ Outcome run(std::span<const std::string_view> arguments, DaemonProbe /*probe*/) 
   if (arguments.empty() || (arguments.size() == 1 && arguments[0] == "--undo")) {
     return std::unexpected(advice());
   }
-  return std::unexpected("unknown flag " + quoted(arguments[0]) +
-                         "; usage: zelko-cli setup [--undo]");
+  return std::unexpected(
+      Message("unknown flag ").quoted(arguments[0]).own("; usage: zelko-cli setup [--undo]"));
 }
 
 std::vector<std::string> environment_lines_for(std::string_view endpoint, const char* auth_sock) {

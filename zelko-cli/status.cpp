@@ -11,20 +11,20 @@ Outcome status(Console& console) {
     return std::unexpected(answer.error());
   }
   Sink& out = console.out;
-  out.text("agent endpoint  ").field(answer->endpoint).text("\n");
-  for (const std::string& line : setup::environment_lines(answer->endpoint)) {
+  out.text("agent endpoint  ").field(answer->endpoint()).text("\n");
+  for (const std::string& line : setup::environment_lines(answer->endpoint())) {
     out.field(line).text("\n");
   }
-  if (!answer->pageant.empty()) {
-    out.text("pageant         ").field(answer->pageant).text("\n");
+  if (!answer->pageant().empty()) {
+    out.text("pageant         ").field(answer->pageant()).text("\n");
   }
-  out.text("phone           ").field(answer->phone).text("\n");
-  out.text("metadata        ").field(answer->metadata).text("\n");
+  out.text("phone           ").field(answer->phone()).text("\n");
+  out.text("metadata        ").field(answer->metadata()).text("\n");
   out.text("window          ");
-  if (answer->window.empty()) {
+  if (answer->window().empty()) {
     out.text("none active");
   } else {
-    out.field(answer->window);
+    out.field(answer->window());
   }
   out.text("\n");
   return {};

@@ -66,7 +66,7 @@ TEST_F(Terminal, JsonOnATerminalIsStillTheSameJson) {
 TEST_F(Terminal, DaemonTextsOnStandardError) {
   answer("error\nlocked\x1b[8mhidden\\n\xe2\x81\xa6next");
   EXPECT_RUN(on_terminal({"status"}, {.err = true}), "",
-             "zelko-cli: locked\\x1b[8mhidden\n\\u{2066}next\n", 1);
+             "zelko-cli: locked\\x1b[8mhidden\\n\\u{2066}next\n", 1);
   EXPECT_RUN(on_terminal({"status"}, {}), "", "zelko-cli: locked\x1b[8mhidden\n\xe2\x81\xa6next\n",
              1);
 
@@ -74,6 +74,21 @@ TEST_F(Terminal, DaemonTextsOnStandardError) {
   EXPECT_RUN(on_terminal({"generate", "--name", "k"}, {.out = true, .err = true}),
              "ssh-ed25519 AAAA\\x1b[1A\n",
              "approve the request on the phone...\ngenerated 'k\\x1b[K'  SHA256:x\\x07\n", 0);
+}
+
+// A field cannot forge a line or a column of the report on a terminal.
+TEST_F(Terminal, OneRecordPerLine) {
+  answer("status\n/run/a.sock\tpixel\\nwindow          all\tfresh\t\t");
+  const std::string rest = "window          all\nmetadata        fresh\nwindow          none active\n";
+  EXPECT_EQ(on_terminal({"status"}, {.out = true}).out,
+            "agent endpoint  /run/a.sock\nthis shell      no agent (SSH_AUTH_SOCK is not set)\n"
+            "phone           pixel\\n" + rest);
+  EXPECT_NE(run({"status"}).out.find("phone           pixel\n" + rest), std::string::npos);
+
+  answer("keys\nwork\\tlaptop\ted\\n25519\tf\tc\ts\xe2\x80\xa8");
+  EXPECT_RUN(on_terminal({"keys", "--long"}, {.out = true}),
+             "work\\tlaptop\ted\\n25519\tf\ts\\u{2028}\n", "", 0);
+  EXPECT_EQ(run({"keys", "--long"}).out, "work\tlaptop\ted\n25519\tf\ts\xe2\x80\xa8\n");
 }
 
 TEST_F(Terminal, OwnTextsAreUnchanged) {

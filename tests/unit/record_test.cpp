@@ -138,22 +138,4 @@ TEST(RoundTrip, FieldsUndoJoin) {
   check_fields_undo_join<5>(random);
 }
 
-TEST(SplitRecord, TellsWhetherAnyPieceNeedsUnescaping) {
-  std::array<std::string_view, 3> pieces;
-  for (std::size_t padding = 0; padding < 40; ++padding) {
-    const std::string pad(padding, 'p');
-    bool escaped = true;
-    const std::string plain = pad + "\tb\tc";
-    ASSERT_TRUE(zelko_ipc::split_record(plain, pieces, &escaped));
-    EXPECT_FALSE(escaped);
-    EXPECT_EQ(pieces[0], pad);
-    const std::string with_backslash = "a\t" + pad + "\\\\\tc";
-    ASSERT_TRUE(zelko_ipc::split_record(with_backslash, pieces, &escaped));
-    EXPECT_TRUE(escaped);
-    EXPECT_EQ(pieces[1], pad + "\\\\");
-    EXPECT_FALSE(zelko_ipc::split_record(pad + "\t\t\t", pieces, &escaped));
-    EXPECT_FALSE(zelko_ipc::split_record(pad + "\t", pieces, &escaped));
-  }
-}
-
 }  // namespace

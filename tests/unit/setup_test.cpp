@@ -41,7 +41,7 @@ TEST(SetupRun, AdviceOrUnknownFlagAndTheProbeIsNeverCalled) {
   for (const Row& row : rows) {
     const auto outcome = zelko_cli::setup::run(row.arguments, counting_probe);
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), row.message);
+    EXPECT_EQ(outcome.error().text(), row.message);
   }
   EXPECT_EQ(g_probe_calls, 0);
 }

@@ -1,10 +1,10 @@
-#include "white_space.hpp"
+#include "zelko/ipc/white_space.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using zelko_cli::trim_white_space;
+using zelko_ipc::trim_white_space;
 
 TEST(WhiteSpace, EveryWhiteSpaceCharacterIsTrimmed) {
   const std::string_view spaces[] = {"\t",           "\n",           "\v",

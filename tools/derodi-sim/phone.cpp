@@ -65,8 +65,8 @@ ControlResponse Phone::status() const {
 ControlResponse Phone::keys() const {
   ControlResponse::Keys list;
   for (const Key& key : m_keys) {
-    list.keys.push_back({key.name, key.algorithm, key.fingerprint, key.comment,
-                         m_behaviour.stale ? "STALE" : "ok"});
+    list.add({key.name, key.algorithm, key.fingerprint, key.comment,
+              m_behaviour.stale ? "STALE" : "ok"});
   }
   return {std::move(list)};
 }

@@ -20,4 +20,28 @@ std::uint32_t frame_length(const unsigned char (&header)[4]) {
          (std::uint32_t{header[2]} << 8) | std::uint32_t{header[3]};
 }
 
+std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
+                                                  Deadline deadline) {
+  unsigned char header[4];
+  if (auto read = recv_exact(fd, header, sizeof header, deadline); !read) {
+    return std::unexpected(FrameError{FrameError::Stage::header, std::move(read.error())});
+  }
+  const std::uint32_t length = frame_length(header);
+  if (length > max_length) {
+    return std::unexpected(FrameError{FrameError::Stage::too_long, {}});
+  }
+  std::string body;
+  std::expected<void, std::string> read;
+  // The read fills the buffer in place, so no byte of it is ever left
+  // unwritten: on a failed read the body is cut back to nothing.
+  body.resize_and_overwrite(length, [&](char* data, std::size_t) -> std::size_t {
+    read = recv_exact(fd, data, length, deadline);
+    return read ? length : 0;
+  });
+  if (!read) {
+    return std::unexpected(FrameError{FrameError::Stage::body, std::move(read.error())});
+  }
+  return body;
+}
+
 }  // namespace zelko_ipc

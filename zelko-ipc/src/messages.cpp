@@ -1,6 +1,9 @@
+// The client's side of the messages: requests encoded, answers decoded.
+
 #include "zelko/ipc/messages.hpp"
 
-#include <array>
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -27,158 +30,255 @@ std::string decimal(std::uint64_t value) {
   return out;
 }
 
-// An answer split into its head line, the line after it (when the payload
-// holds an LF at all) and everything after the head.
+using Decoded = std::expected<ControlResponse, std::string_view>;
+
+char* find(char* from, char* end, char byte) {
+  return static_cast<char*>(std::memchr(from, byte, static_cast<std::size_t>(end - from)));
+}
+
+// Turns the TABs of the record from `begin` to `end` into field breaks where
+// they stand, noting where they are. False when the record does not hold
+// exactly `breaks.size() + 1` fields.
+bool mark_fields(char* begin, char* end, std::span<char*> breaks) {
+  std::size_t found = 0;
+  for (char* at = begin; (at = find(at, end, '\t'));) {
+    if (found == breaks.size()) {
+      return false;
+    }
+    breaks[found++] = at;
+    *at++ = k_field_break;
+  }
+  return found == breaks.size();
+}
+
+// Decodes the body record of `payload` (from `start` on, `size` bytes) in
+// place and keeps nothing after it. A lone record has nothing after it to
+// keep in place, so it closes up over the bytes its escapes took.
+template <std::size_t N>
+std::optional<std::size_t> decode_body(std::string& payload, std::size_t start, std::size_t size) {
+  char* const begin = payload.data() + start;
+  std::array<char*, N - 1> breaks;
+  if (!mark_fields(begin, begin + size, breaks)) {
+    return std::nullopt;
+  }
+  payload.resize(static_cast<std::size_t>(unescape_into(begin, {begin, size}) - payload.data()));
+  return start;
+}
+
+// Where undoing a line's escapes left it: the end of the record, and the
+// next backslash of the answer after the line.
+struct Undone {
+  char* record_end;
+  char* next_backslash;
+};
+
+// Undoes the escapes of a list line in place, from its first backslash
+// `at` on to `line_end`, and finds the next backslash of the answer (as far
+// as `end`) on the way, so that each backslash is looked for once. A field
+// break is no escape letter, so a backslash before one stays a backslash,
+// as at the end of a field.
+Undone undo_escapes(char* at, char* line_end, char* end) {
+  char* out = at;
+  char* read = at;
+  while (true) {
+    // `read` is at a backslash of the line.
+    const char decoded = read + 1 < line_end ? unescaped_byte(read[1]) : 0;
+    if (decoded != 0) {
+      *out++ = decoded;
+      read += 2;
+    } else {
+      *out++ = '\\';
+      read += 1;
+    }
+    char* const next = find(read, end, '\\');
+    char* const stop = next != nullptr && next < line_end ? next : line_end;
+    std::memmove(out, read, static_cast<std::size_t>(stop - read));
+    out += stop - read;
+    read = stop;
+    if (read == line_end) {
+      return {out, next};
+    }
+  }
+}
+
+// Keeps a record as it was decoded; returns its end.
+char* as_decoded(char* /*begin*/, char* end) {
+  return end;
+}
+
+// Keeps of a device's status word only whether it is "active": a revoked
+// phone's word is cut off, whatever the daemon called it. Returns the end.
+char* status_word_kept(char* begin, char* end) {
+  const std::string_view record(begin, static_cast<std::size_t>(end - begin));
+  const std::size_t word = record.rfind(k_field_break) + 1;
+  return record.substr(word) == "active" ? end : begin + word;
+}
+
+// Decodes the list lines of `payload` from `start` on in place: every line
+// that is not empty is a record of N fields, which `finish` may shorten.
+// Nothing moves from one line to another: a record's TABs become field
+// breaks where they stand, the escapes are undone within the line, the
+// record break follows at once, and whatever is left of the line (a blank
+// line's LF included) becomes filler. Returns the list.
+template <std::size_t N>
+std::expected<RecordList<N>, std::string_view> decode_list(std::string payload, std::size_t start,
+                                                          char* (*finish)(char*, char*)) {
+  char* const base = payload.data();
+  char* const end = base + payload.size();
+  char* first = end;
+  char* last = end;
+  // The next TAB and the next backslash in the whole answer, each looked
+  // for once: lines before the backslash need no unescaping.
+  char* tab = find(base + start, end, '\t');
+  char* backslash = find(base + start, end, '\\');
+  for (char* line = base + start; line < end;) {
+    char* const line_end = [&] {
+      char* const lf = find(line, end, '\n');
+      return lf == nullptr ? end : lf;
+    }();
+    if (line_end == line) {
+      *line++ = k_filler;
+      continue;
+    }
+    std::size_t breaks = 0;
+    for (; tab != nullptr && tab < line_end; tab = find(tab + 1, end, '\t')) {
+      if (++breaks == N) {
+        return std::unexpected(k_wrong_shape);
+      }
+      *tab = k_field_break;
+    }
+    if (breaks + 1 != N) {
+      return std::unexpected(k_wrong_shape);
+    }
+    char* record_end = line_end;
+    if (backslash != nullptr && backslash < line_end) {
+      const Undone undone = undo_escapes(backslash, line_end, end);
+      record_end = undone.record_end;
+      backslash = undone.next_backslash;
+    }
+    record_end = finish(line, record_end);
+    first = std::min(first, line);
+    last = record_end;
+    if (line_end == end) {
+      break;
+    }
+    *record_end = k_record_break;
+    if (record_end < line_end) {
+      // Mostly a single byte, the line's LF: one escape undone.
+      *line_end = k_filler;
+      if (line_end - record_end > 1) {
+        std::memset(record_end + 1, k_filler, static_cast<std::size_t>(line_end - record_end - 1));
+      }
+    }
+    line = line_end + 1;
+  }
+  const auto first_offset = static_cast<std::size_t>(first - base);
+  payload.resize(static_cast<std::size_t>(last - base));
+  return RecordList<N>(std::move(payload), std::min(first_offset, payload.size()));
+}
+
+// Unescapes the one field of `payload` from `start` on (`size` bytes) to the
+// front of the payload, which then holds it alone.
+std::string take_field(std::string payload, std::size_t start, std::size_t size) {
+  char* const base = payload.data();
+  payload.resize(static_cast<std::size_t>(unescape_into(base, {base + start, size}) - base));
+  return payload;
+}
+
+// Where the head line ends and the body line starts and ends.
 struct Lines {
   std::string_view head;
-  std::optional<std::string_view> body;
-  std::string_view rest;
+  bool has_body = false;
+  std::size_t body_start = 0;
+  std::size_t body_size = 0;
 };
 
 Lines split_answer(std::string_view payload) {
   const std::size_t end_of_head = payload.find('\n');
   if (end_of_head == std::string_view::npos) {
-    return {payload, std::nullopt, payload.substr(payload.size())};
+    return {payload};
   }
-  const std::string_view rest = payload.substr(end_of_head + 1);
-  return {payload.substr(0, end_of_head), rest.substr(0, rest.find('\n')), rest};
+  const std::size_t body_start = end_of_head + 1;
+  const std::size_t end_of_body = payload.find('\n', body_start);
+  const std::size_t body_end = end_of_body == std::string_view::npos ? payload.size() : end_of_body;
+  return {payload.substr(0, end_of_head), true, body_start, body_end - body_start};
 }
 
-using Decoded = std::expected<ControlResponse, std::string_view>;
-
-// Calls `each` with every non-empty line of `rest`, stopping at the first failure.
-template <class Each>
-std::optional<std::string_view> for_each_line(std::string_view rest, Each each) {
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    const std::string_view line = rest.substr(0, end);
-    if (!line.empty()) {
-      if (auto failure = each(line)) {
-        return failure;
-      }
-    }
-    if (end == std::string_view::npos) {
-      break;
-    }
-    rest.remove_prefix(end + 1);
+Decoded decode_status(std::string payload, const Lines& lines) {
+  const auto start = decode_body<5>(payload, lines.body_start, lines.body_size);
+  if (!start) {
+    return std::unexpected(k_wrong_shape);
   }
-  return std::nullopt;
+  return ControlResponse{ControlResponse::Status(RecordFields<5>(std::move(payload), *start))};
 }
 
-Decoded decode_status(std::string_view body) {
-  auto f = fields<5>(body);
-  if (!f) {
-    return std::unexpected(f.error());
+Decoded decode_glance(std::string payload, const Lines& lines) {
+  const auto start = decode_body<3>(payload, lines.body_start, lines.body_size);
+  if (!start) {
+    return std::unexpected(k_wrong_shape);
   }
-  auto& [endpoint, phone, metadata, window, pageant] = *f;
-  return ControlResponse{ControlResponse::Status{std::move(endpoint), std::move(phone),
-                                                 std::move(metadata), std::move(window),
-                                                 std::move(pageant)}};
-}
-
-Decoded decode_glance(std::string_view body) {
-  auto f = fields<3>(body);
-  if (!f) {
-    return std::unexpected(f.error());
-  }
-  const auto count = parse_unsigned_decimal((*f)[2], std::numeric_limits<std::uint32_t>::max());
+  const RecordFields<3> fields(std::move(payload), *start);
+  const auto count = parse_unsigned_decimal(fields[2], std::numeric_limits<std::uint32_t>::max());
   if (!count) {
     return std::unexpected(k_glance_count);
   }
-  return ControlResponse{ControlResponse::Glance{(*f)[0] == "paired", (*f)[1] == "connected",
+  return ControlResponse{ControlResponse::Glance{fields[0] == "paired", fields[1] == "connected",
                                                  static_cast<std::uint32_t>(*count)}};
 }
 
-// Decodes the key lines of the answer in `storage` (everything from
-// `rest_offset` on) in place: the fields are unescaped where they lie and the
-// records view them.
-Decoded decode_keys(std::shared_ptr<std::string> storage, std::size_t rest_offset) {
-  ControlResponse::Keys keys;
-  char* const base = storage->data();
-  std::string_view rest = std::string_view(*storage).substr(rest_offset);
-  // Key lines are rarely shorter than this (a real fingerprint alone takes
-  // 50 bytes), so an ordinary list never regrows; room reserved for lines
-  // that do not come costs address space only.
-  constexpr std::size_t k_short_key_line = 64;
-  keys.keys.reserve(rest.size() / k_short_key_line);
-  const auto failure = for_each_line(rest, [&](std::string_view line) {
-    std::array<std::string_view, 5> pieces;
-    bool escaped = false;
-    if (!split_record(line, pieces, &escaped)) {
-      return std::optional(k_wrong_shape);
-    }
-    if (escaped) {
-      for (std::string_view& piece : pieces) {
-        char* at = base + (piece.data() - base);
-        piece = std::string_view(at, unescape_in_place(at, piece.size()));
-      }
-    }
-    keys.keys.push_back(KeyRecord{pieces[0], pieces[1], pieces[2], pieces[3], pieces[4]});
-    return std::optional<std::string_view>();
-  });
-  if (failure) {
-    return std::unexpected(*failure);
-  }
-  keys.text = std::move(storage);
-  return ControlResponse{std::move(keys)};
+Decoded decode_public_key(std::string payload, const Lines& lines) {
+  return ControlResponse{
+      ControlResponse::PublicKey{take_field(std::move(payload), lines.body_start, lines.body_size)}};
 }
 
-Decoded decode_devices(std::string_view rest) {
-  ControlResponse::Devices devices;
-  const auto failure = for_each_line(rest, [&](std::string_view line) {
-    auto f = fields<3>(line);
-    if (!f) {
-      return std::optional(f.error());
-    }
-    auto& [name, detail, status] = *f;
-    devices.devices.push_back(DeviceRecord{std::move(name), std::move(detail), status != "active"});
-    return std::optional<std::string_view>();
-  });
-  if (failure) {
-    return std::unexpected(*failure);
+Decoded decode_authorized(std::string payload, const Lines& lines) {
+  const auto start = decode_body<2>(payload, lines.body_start, lines.body_size);
+  if (!start) {
+    return std::unexpected(k_wrong_shape);
   }
-  return ControlResponse{std::move(devices)};
-}
-
-Decoded decode_authorized(std::string_view body) {
-  auto f = fields<2>(body);
-  if (!f) {
-    return std::unexpected(f.error());
-  }
-  const auto expires = parse_unsigned_decimal((*f)[0], std::numeric_limits<std::uint64_t>::max());
+  const std::string_view decoded = std::string_view(payload).substr(*start);
+  const std::size_t scope_start = decoded.find(k_field_break) + 1;
+  const auto expires = parse_unsigned_decimal(decoded.substr(0, scope_start - 1),
+                                              std::numeric_limits<std::uint64_t>::max());
   if (!expires) {
     return std::unexpected(k_bad_expiry);
   }
-  return ControlResponse{ControlResponse::Authorized{*expires, std::move((*f)[1])}};
+  // The scope is already unescaped; it only moves to the front.
+  payload.erase(0, *start + scope_start);
+  return ControlResponse{ControlResponse::Authorized{*expires, std::move(payload)}};
 }
 
-Decoded decode_generated(std::string_view body) {
-  auto f = fields<3>(body);
-  if (!f) {
-    return std::unexpected(f.error());
+Decoded decode_generated(std::string payload, const Lines& lines) {
+  const auto start = decode_body<3>(payload, lines.body_start, lines.body_size);
+  if (!start) {
+    return std::unexpected(k_wrong_shape);
   }
-  auto& [public_key, fingerprint, name] = *f;
-  return ControlResponse{
-      ControlResponse::Generated{std::move(public_key), std::move(fingerprint), std::move(name)}};
+  return ControlResponse{ControlResponse::Generated(RecordFields<3>(std::move(payload), *start))};
 }
 
 // Heads whose answer is one body line, with the message for a missing body.
 struct BodyForm {
   std::string_view head;
   std::string_view no_body;
-  Decoded (*decode)(std::string_view body);
+  Decoded (*decode)(std::string payload, const Lines& lines);
 };
 
 constexpr BodyForm k_body_forms[] = {
     {"status", k_status_no_body, decode_status},
     {"glance", k_glance_no_body, decode_glance},
-    {"pubkey", k_pubkey_no_body,
-     [](std::string_view body) -> Decoded {
-       return ControlResponse{ControlResponse::PublicKey{unescape(body)}};
-     }},
+    {"pubkey", k_pubkey_no_body, decode_public_key},
     {"authorized", k_authorized_no_body, decode_authorized},
     {"generated", k_generated_no_body, decode_generated},
 };
+
+template <class Answer, std::size_t N>
+Decoded decode_list_answer(std::string payload, std::size_t start, char* (*finish)(char*, char*)) {
+  auto list = decode_list<N>(std::move(payload), start, finish);
+  if (!list) {
+    return std::unexpected(list.error());
+  }
+  return ControlResponse{Answer(std::move(*list))};
+}
 
 }  // namespace
 
@@ -209,126 +309,23 @@ std::expected<ControlResponse, std::string_view> ControlResponse::decode_owned(
   const Lines lines = split_answer(payload);
   for (const BodyForm& form : k_body_forms) {
     if (lines.head == form.head) {
-      if (!lines.body) {
+      if (!lines.has_body) {
         return std::unexpected(form.no_body);
       }
-      return form.decode(*lines.body);
+      return form.decode(std::move(payload), lines);
     }
   }
+  const std::size_t rest = lines.has_body ? lines.body_start : payload.size();
   if (lines.head == "keys") {
-    // The text moves to the heap once, before anything views it.
-    const std::size_t rest_offset = lines.rest.data() - payload.data();
-    return decode_keys(std::make_shared<std::string>(std::move(payload)), rest_offset);
+    return decode_list_answer<Keys, 5>(std::move(payload), rest, as_decoded);
   }
   if (lines.head == "devices") {
-    return decode_devices(lines.rest);
+    return decode_list_answer<Devices, 3>(std::move(payload), rest, status_word_kept);
   }
   if (lines.head == "error") {
-    return ControlResponse{Error{lines.body ? unescape(*lines.body) : std::string()}};
+    return ControlResponse{Error{take_field(std::move(payload), rest, lines.body_size)}};
   }
   return std::unexpected(k_unknown_response);
-}
-
-// The daemon's side of the same messages.
-
-std::expected<ControlRequest, std::string_view> ControlRequest::decode(std::string_view payload) {
-  const std::size_t end_of_word = payload.find('\n');
-  const std::string_view word = payload.substr(0, end_of_word);
-  if (end_of_word == std::string_view::npos) {
-    if (word == "status") {
-      return ControlRequest{Status{}};
-    }
-    if (word == "glance") {
-      return ControlRequest{Glance{}};
-    }
-    if (word == "keys") {
-      return ControlRequest{Keys{}};
-    }
-    if (word == "devices") {
-      return ControlRequest{Devices{}};
-    }
-    return std::unexpected(k_unknown_request);
-  }
-  const std::string_view line = payload.substr(end_of_word + 1);
-  constexpr std::uint64_t k_u32 = std::numeric_limits<std::uint32_t>::max();
-  if (word == "getpub") {
-    return ControlRequest{GetPub{unescape(line)}};
-  }
-  if (word == "authorize") {
-    const auto minutes = parse_unsigned_decimal(line, k_u32);
-    if (!minutes) {
-      return std::unexpected(k_bad_argument);
-    }
-    return ControlRequest{Authorize{static_cast<std::uint32_t>(*minutes)}};
-  }
-  if (word == "generate") {
-    auto f = fields<3>(line);
-    if (!f) {
-      return std::unexpected(f.error());
-    }
-    const auto bits = parse_unsigned_decimal((*f)[1], k_u32);
-    if (!bits) {
-      return std::unexpected(k_bad_argument);
-    }
-    return ControlRequest{
-        Generate{std::move((*f)[0]), static_cast<std::uint32_t>(*bits), std::move((*f)[2])}};
-  }
-  return std::unexpected(k_unknown_request);
-}
-
-namespace {
-
-// Appends LF and the record of `fields` to `out`.
-void append_record(std::string& out, std::initializer_list<std::string_view> fields) {
-  out.push_back('\n');
-  bool first = true;
-  for (const std::string_view field : fields) {
-    if (!first) {
-      out.push_back('\t');
-    }
-    first = false;
-    append_escaped(out, field);
-  }
-}
-
-}  // namespace
-
-std::string ControlResponse::encode() const {
-  std::string out;
-  std::visit(Overloaded{
-                 [&](const Status& a) {
-                   out = "status";
-                   append_record(out, {a.endpoint, a.phone, a.metadata, a.window, a.pageant});
-                 },
-                 [&](const Glance& a) {
-                   out = "glance";
-                   append_record(
-                       out, {a.paired ? "paired" : "unpaired",
-                             a.connected ? "connected" : "disconnected", decimal(a.key_count)});
-                 },
-                 [&](const Keys& a) {
-                   out = "keys";
-                   for (const KeyRecord& k : a.keys) {
-                     append_record(out, {k.name, k.algorithm, k.fingerprint, k.comment, k.state});
-                   }
-                 },
-                 [&](const PublicKey& a) { append_record(out = "pubkey", {a.text}); },
-                 [&](const Devices& a) {
-                   out = "devices";
-                   for (const DeviceRecord& d : a.devices) {
-                     append_record(out, {d.name, d.detail, d.revoked ? "revoked" : "active"});
-                   }
-                 },
-                 [&](const Authorized& a) {
-                   append_record(out = "authorized", {decimal(a.expires), a.scope});
-                 },
-                 [&](const Generated& a) {
-                   append_record(out = "generated", {a.public_key, a.fingerprint, a.name});
-                 },
-                 [&](const Error& a) { append_record(out = "error", {a.message}); },
-             },
-             value);
-  return out;
 }
 
 }  // namespace zelko_ipc

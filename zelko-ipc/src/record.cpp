@@ -2,27 +2,9 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace zelko_ipc {
 
 namespace {
-
-// The byte an escape letter stands for, or 0 when the pair is not an escape.
-char unescaped_byte(char letter) {
-  switch (letter) {
-    case 'n':
-      return '\n';
-    case 't':
-      return '\t';
-    case '\\':
-      return '\\';
-    default:
-      return 0;
-  }
-}
 
 char escape_letter(char byte) {
   switch (byte) {
@@ -62,41 +44,51 @@ std::string escape(std::string_view field) {
   return out;
 }
 
-std::size_t unescape_in_place(char* data, std::size_t size) {
-  const char* read = data;
-  const char* const end = data + size;
-  char* write = data;
+char* unescape_into(char* out, std::string_view escaped) {
+  const char* read = escaped.data();
+  const char* const end = read + escaped.size();
   while (read < end) {
+    // The run up to the next backslash, in one move.
     const void* found = std::memchr(read, '\\', static_cast<std::size_t>(end - read));
-    const char* stop = found == nullptr ? end : static_cast<const char*>(found);
-    if (write != read) {
-      std::memmove(write, read, static_cast<std::size_t>(stop - read));
+    const char* const stop = found == nullptr ? end : static_cast<const char*>(found);
+    if (out != read) {
+      std::memmove(out, read, static_cast<std::size_t>(stop - read));
     }
-    write += stop - read;
+    out += stop - read;
     read = stop;
     if (read == end) {
       break;
     }
     if (read + 1 == end) {
-      *write++ = '\\';
+      *out++ = '\\';
       break;
     }
-    const char decoded = unescaped_byte(read[1]);
+    const char next = read[1];
+    const char decoded = unescaped_byte(next);
     if (decoded != 0) {
-      *write++ = decoded;
+      *out++ = decoded;
     } else {
-      *write++ = '\\';
-      *write++ = read[1];
+      *out++ = '\\';
+      *out++ = next;
     }
     read += 2;
   }
-  return static_cast<std::size_t>(write - data);
+  return out;
 }
 
 std::string unescape(std::string_view escaped) {
   std::string out(escaped);
-  out.resize(unescape_in_place(out.data(), out.size()));
+  out.resize(static_cast<std::size_t>(unescape_into(out.data(), out) - out.data()));
   return out;
+}
+
+void append_joined(std::string& out, std::span<const std::string_view> fields) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      out.push_back('\t');
+    }
+    append_escaped(out, fields[i]);
+  }
 }
 
 std::string join(std::span<const std::string_view> fields) {
@@ -106,116 +98,24 @@ std::string join(std::span<const std::string_view> fields) {
   }
   std::string out;
   out.reserve(size);
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) {
-      out.push_back('\t');
-    }
-    append_escaped(out, fields[i]);
-  }
+  append_joined(out, fields);
   return out;
 }
 
-namespace {
-
-// Cuts a record into pieces at the TABs the scan reports, in order.
-class Splitter {
- public:
-  Splitter(std::string_view record, std::span<std::string_view> pieces)
-      : m_record(record), m_pieces(pieces) {}
-
-  /// Takes the TAB at `position`; false when there is one TAB too many.
-  bool tab_at(std::size_t position) {
-    if (m_count + 1 >= m_pieces.size()) {
-      return false;
-    }
-    m_pieces[m_count++] = m_record.substr(m_start, position - m_start);
-    m_start = position + 1;
-    return true;
-  }
-
-  /// Takes the TABs whose positions, relative to `base`, are the set bits of `tabs`.
-  bool tabs_in(std::size_t base, unsigned tabs) {
-    for (; tabs != 0; tabs &= tabs - 1) {
-      if (!tab_at(base + static_cast<std::size_t>(__builtin_ctz(tabs)))) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  bool finish() {
-    if (m_count + 1 != m_pieces.size()) {
-      return false;
-    }
-    m_pieces[m_count] = m_record.substr(m_start);
-    return true;
-  }
-
- private:
-  std::string_view m_record;
-  std::span<std::string_view> m_pieces;
-  std::size_t m_count = 0;
-  std::size_t m_start = 0;
-};
-
-#if defined(__SSE2__)
-
-struct BlockScan {
-  unsigned tabs;
-  bool backslash;
-};
-
-BlockScan scan_block(const char* at) {
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-  return {static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')))),
-          _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))) != 0};
-}
-
-#endif
-
-}  // namespace
-
-bool split_record(std::string_view record, std::span<std::string_view> pieces, bool* escaped) {
+bool split_record(std::string_view record, std::span<std::string_view> pieces) {
   if (pieces.empty()) {
     return false;
   }
-  Splitter splitter(record, pieces);
-  bool backslash = false;
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Sixteen bytes at a time; the last few padded to a whole block.
-  for (; i + 16 <= record.size(); i += 16) {
-    const BlockScan scan = scan_block(record.data() + i);
-    backslash |= scan.backslash;
-    if (!splitter.tabs_in(i, scan.tabs)) {
+  for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+    const std::size_t tab = record.find('\t');
+    if (tab == std::string_view::npos) {
       return false;
     }
+    pieces[i] = record.substr(0, tab);
+    record.remove_prefix(tab + 1);
   }
-  if (i < record.size()) {
-    char tail[16];
-    std::memset(tail, 'a', sizeof tail);
-    std::memcpy(tail, record.data() + i, record.size() - i);
-    const BlockScan scan = scan_block(tail);
-    backslash |= scan.backslash;
-    if (!splitter.tabs_in(i, scan.tabs)) {
-      return false;
-    }
-  }
-#else
-  for (; i < record.size(); ++i) {
-    backslash |= record[i] == '\\';
-    if (record[i] == '\t' && !splitter.tab_at(i)) {
-      return false;
-    }
-  }
-#endif
-  if (!splitter.finish()) {
-    return false;
-  }
-  if (escaped != nullptr) {
-    *escaped = backslash;
-  }
-  return true;
+  pieces.back() = record;
+  return record.find('\t') == std::string_view::npos;
 }
 
 }  // namespace zelko_ipc

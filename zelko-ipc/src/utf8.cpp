@@ -66,16 +66,32 @@ std::optional<CodePoint> decode_utf8(std::string_view text) {
   return CodePoint{value, length};
 }
 
+namespace {
+
+// How many bytes at the start of `text` are ASCII, counted 64 at a time:
+// the count stops short of the first block that holds another byte.
+std::size_t ascii_blocks(std::string_view text) {
+  std::size_t i = 0;
+  for (; i + 64 <= text.size(); i += 64) {
+    std::uint64_t w[8];
+    std::memcpy(w, text.data() + i, sizeof w);
+    if (((w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) & 0x8080808080808080u) != 0) {
+      break;
+    }
+  }
+  return i;
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view text) {
+  // ASCII is by far the most common; it is skipped a block at a time.
   std::size_t i = 0;
   while (i < text.size()) {
-    // ASCII is by far the most common; skip it sixteen bytes at a time.
-    if (i + 16 <= text.size()) {
-      std::uint64_t words[2];
-      std::memcpy(words, text.data() + i, sizeof words);
-      if (((words[0] | words[1]) & 0x8080808080808080u) == 0) {
-        i += 16;
-        continue;
+    if (i % 64 == 0) {
+      i += ascii_blocks(text.substr(i));
+      if (i == text.size()) {
+        break;
       }
     }
     if (byte_at(text, i) < 0x80) {

@@ -1,15 +1,13 @@
 #pragma once
 
 #include <expected>
-#include <string>
 #include <string_view>
 
+#include "zelko/ipc/message.hpp"
 #include "zelko/ipc/messages.hpp"
 
 namespace zelko_ipc::client {
 
-inline constexpr std::string_view k_path_too_long = "path must be shorter than SUN_LEN";
-inline constexpr std::string_view k_path_has_nul = "paths must not contain interior null bytes";
 inline constexpr std::string_view k_oversized = "the daemon sent an oversized answer";
 inline constexpr std::string_view k_not_utf8 = "the answer was not UTF-8";
 
@@ -18,12 +16,12 @@ inline constexpr std::string_view k_not_utf8 = "the answer was not UTF-8";
 /// failure on the way (no socket path, no daemon, a broken or malformed
 /// answer) comes back as one message. Opens one connection and closes it on
 /// every road out; prints nothing.
-[[nodiscard]] std::expected<ControlResponse, std::string> exchange(ControlRequest request);
+[[nodiscard]] std::expected<ControlResponse, Message> exchange(ControlRequest request);
 
 /// The part of `exchange` after connecting: writes the request frame to the
 /// connected socket `fd`, reads one answer frame and decodes it. Does not
 /// close `fd`.
-[[nodiscard]] std::expected<ControlResponse, std::string> exchange_on(
-    int fd, const ControlRequest& request);
+[[nodiscard]] std::expected<ControlResponse, Message> exchange_on(int fd,
+                                                                  const ControlRequest& request);
 
 }  // namespace zelko_ipc::client

@@ -4,8 +4,11 @@
 // body length, then the body.
 
 #include <cstdint>
+#include <expected>
 #include <string>
 #include <string_view>
+
+#include "zelko/ipc/io.hpp"
 
 namespace zelko_ipc {
 
@@ -17,5 +20,18 @@ inline constexpr std::uint32_t k_max_answer_length = 1u << 20;
 
 /// Reads the big-endian length at the start of a 4-byte header.
 [[nodiscard]] std::uint32_t frame_length(const unsigned char (&header)[4]);
+
+/// Where reading a frame stopped, and why.
+struct FrameError {
+  enum class Stage { header, too_long, body } stage;
+  std::string detail;  // the read's own error; empty for too_long
+};
+
+/// Reads one frame from the socket `fd`: the length, then a body of at most
+/// `max_length` bytes. The length is checked before anything is allocated,
+/// the body is read straight into a buffer of exactly its size, and nothing
+/// past it is asked of the socket.
+[[nodiscard]] std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
+                                                                Deadline deadline = std::nullopt);
 
 }  // namespace zelko_ipc

@@ -2,8 +2,10 @@
 
 // Whole-buffer reads and writes on file descriptors.
 
+#include <chrono>
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,15 +13,28 @@ namespace zelko_ipc {
 
 inline constexpr std::string_view k_short_write = "failed to write whole buffer";
 inline constexpr std::string_view k_short_read = "failed to fill whole buffer";
+inline constexpr std::string_view k_timed_out = "timed out";
 
-/// Writes all of `bytes` to `fd`, repeating calls that a signal interrupted.
-/// Returns k_short_write when a call accepts nothing, or the rendered
-/// system error.
-[[nodiscard]] std::expected<void, std::string> write_all(int fd, std::string_view bytes);
+/// When a read must be over, if ever.
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+/// What went wrong with a write: the error number (0 when a call accepted
+/// nothing) and its rendered text.
+struct WriteError {
+  int code = 0;
+  std::string text;
+};
+
+/// Writes all of `bytes` to `fd`, repeating calls that a signal interrupted
+/// and waiting while a non-blocking descriptor is full. Fails with
+/// k_short_write when a call accepts nothing, or with the system error.
+[[nodiscard]] std::expected<void, WriteError> write_all(int fd, std::string_view bytes);
 
 /// Fills `size` bytes at `buffer` from the socket `fd` with recv, repeating
 /// after short reads and interruptions. Returns k_short_read when the stream
-/// ends first, or the rendered system error.
-[[nodiscard]] std::expected<void, std::string> recv_exact(int fd, void* buffer, std::size_t size);
+/// ends first, k_timed_out when `deadline` passes first, or the rendered
+/// system error.
+[[nodiscard]] std::expected<void, std::string> recv_exact(int fd, void* buffer, std::size_t size,
+                                                          Deadline deadline = std::nullopt);
 
 }  // namespace zelko_ipc

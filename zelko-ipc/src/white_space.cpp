@@ -1,10 +1,10 @@
-#include "white_space.hpp"
+#include "zelko/ipc/white_space.hpp"
 
 #include <algorithm>
 
 #include "zelko/ipc/utf8.hpp"
 
-namespace zelko_cli {
+namespace zelko_ipc {
 
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -29,4 +29,4 @@ std::string_view trim_white_space(std::string_view text) {
   return start < end ? text.substr(start, end - start) : std::string_view();
 }
 
-}  // namespace zelko_cli
+}  // namespace zelko_ipc

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace zelko_cli {
+namespace zelko_ipc {
 
 /// True for the characters with the Unicode White_Space property.
 [[nodiscard]] bool is_white_space(char32_t c);
@@ -10,4 +10,4 @@ namespace zelko_cli {
 /// Returns `text` (UTF-8) without the white space at both ends.
 [[nodiscard]] std::string_view trim_white_space(std::string_view text);
 
-}  // namespace zelko_cli
+}  // namespace zelko_ipc
