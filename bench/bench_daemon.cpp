@@ -5,7 +5,6 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -19,6 +18,7 @@
 #include "zelko/ipc/io.hpp"
 #include "zelko/ipc/messages.hpp"
 #include "zelko/ipc/record.hpp"
+#include "zelko/ipc/unix_socket.hpp"
 
 namespace {
 
@@ -73,31 +73,26 @@ int main(int argc, char** argv) {
           "key@phone"}}.encode());
   std::fprintf(stderr, "bench_daemon: keys answer is %zu bytes\n", keys.size() - 4);
 
-  zelko_ipc::Fd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   ::unlink(path.c_str());
-  if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener.get(), 128) != 0) {
-    std::perror("bench_daemon: listen");
+  auto listener = zelko_ipc::listen_unix(path, 128);
+  if (!listener) {
+    std::fprintf(stderr, "bench_daemon: cannot listen on %s: %s\n", path.c_str(),
+                 listener.error().c_str());
     return 1;
   }
   while (true) {
-    zelko_ipc::Fd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    unsigned char header[4];
-    if (!connection || !zelko_ipc::recv_exact(connection.get(), header, 4)) {
+    zelko_ipc::Fd connection(::accept4(listener->get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection) {
       continue;
     }
-    std::string request(zelko_ipc::frame_length(header), '\0');
-    if (request.size() > 4096 ||
-        !zelko_ipc::recv_exact(connection.get(), request.data(), request.size())) {
+    const auto request = zelko_ipc::read_frame(connection.get(), 4096);
+    if (!request) {
       continue;
     }
-    const std::string& answer = request == "keys"      ? keys
-                                : request == "status"  ? status
-                                : request == "devices" ? devices
-                                                       : pubkey;
+    const std::string& answer = *request == "keys"      ? keys
+                                : *request == "status"  ? status
+                                : *request == "devices" ? devices
+                                                        : pubkey;
     (void)zelko_ipc::write_all(connection.get(), answer);
   }
 }

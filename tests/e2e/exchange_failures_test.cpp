@@ -1,14 +1,11 @@
 // Every road from the client to the daemon and back, and how each failure
 // on it reaches the user. `status` serves as the carrier.
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "cli_fixture.hpp"
+#include "zelko/ipc/unix_socket.hpp"
 
 namespace zelko_test {
 namespace {
@@ -39,12 +36,7 @@ TEST_F(Exchange, SocketFileWithoutListenerOrNotASocket) {
   const std::string refused = unreachable(socket_path(), "Connection refused (os error 111)");
 
   // A socket file whose listener has gone.
-  const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, socket_path().c_str());
-  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::close(stale);
+  ASSERT_TRUE(zelko_ipc::listen_unix(socket_path()));
   EXPECT_RUN(run({"status"}), "", refused, 1);
 
   ASSERT_EQ(::unlink(socket_path().c_str()), 0);

@@ -113,5 +113,44 @@ TEST_F(GetPub, FileIsUntouchedUnlessAKeyArrives) {
   EXPECT_FALSE(std::filesystem::exists(runtime / "new.pub"));
 }
 
+// A file is replaced whole, and stays what it was: its mode, a link to it.
+TEST_F(GetPub, ReplacesTheFileWhole) {
+  answer("pubkey\nssh-ed25519 AAAA k");
+  write_file(file(), "old key\n");
+  ASSERT_EQ(::chmod(file().c_str(), 0640), 0);
+  const std::string link = runtime / "link.pub";
+  ASSERT_EQ(::symlink(file().c_str(), link.c_str()), 0);
+  EXPECT_RUN(run({"getpub", "k", "--out", link}), "", "", 0);
+  EXPECT_EQ(read_file(file()), "ssh-ed25519 AAAA k\n");
+  struct stat info {};
+  ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(::stat(file().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 3) << "left over";
+
+  // What is not a plain file is written as it is: a pipe, a redirected stream.
+  EXPECT_RUN(run({"getpub", "k", "--out", "/dev/stdout"}), "ssh-ed25519 AAAA k\n", "", 0);
+  const std::string redirected = runtime / "redirected";
+  const RunResult into_file = run_program(
+      "/bin/sh", {"-c", "exec \"$0\" getpub k --out /dev/stdout > \"$1\"", cli_path(), redirected},
+      {"XDG_RUNTIME_DIR=" + runtime.path()});
+  EXPECT_EQ(into_file.status, 0) << into_file.err;
+  EXPECT_EQ(read_file(redirected), "ssh-ed25519 AAAA k\n");
+}
+
+// A write cut short (here by the file size limit) leaves the old file as it was.
+TEST_F(GetPub, CutShortWriteLeavesTheOldFile) {
+  answer("pubkey\nssh-rsa " + std::string(6000, 'A') + " k");
+  write_file(file(), "old key\n");
+  const RunResult cut = run_program(
+      "/bin/bash", {"-c", "ulimit -f 4; exec \"$0\" getpub k --out \"$1\"", cli_path(), file()},
+      {"XDG_RUNTIME_DIR=" + runtime.path()});
+  daemon->wait_idle();
+  EXPECT_RUN(cut, "", "zelko-cli: cannot write " + file() + ": File too large (os error 27)\n", 1);
+  EXPECT_EQ(read_file(file()), "old key\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 2) << "left over";
+}
+
 }  // namespace
 }  // namespace zelko_test

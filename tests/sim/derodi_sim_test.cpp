@@ -15,6 +15,7 @@
 #include "cli_fixture.hpp"
 #include "running_sim.hpp"
 #include "zelko/ipc/frame.hpp"
+#include "zelko/ipc/unix_socket.hpp"
 
 namespace zelko_test {
 namespace {
@@ -55,11 +56,9 @@ class DerodiSim : public testing::Test {
 
   // Sends raw bytes on a fresh connection and returns what comes back.
   static std::string raw_exchange(const std::string& bytes, bool close_early = false) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, sim().control_socket().c_str());
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto connection = zelko_ipc::connect_unix(sim().control_socket());
+    EXPECT_TRUE(connection) << connection.error();
+    const int fd = connection ? connection->get() : -1;
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     std::string reply;
     if (!close_early) {
@@ -70,7 +69,6 @@ class DerodiSim : public testing::Test {
         reply.append(chunk, static_cast<std::size_t>(got));
       }
     }
-    ::close(fd);
     return reply;
   }
 

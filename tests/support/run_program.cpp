@@ -5,11 +5,13 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -33,9 +35,13 @@ struct Channel {
   int write_end = -1;
 };
 
-Channel open_channel(bool terminal) {
+Channel open_channel(bool terminal, bool packets = false) {
   int ends[2];
-  if (terminal) {
+  if (packets) {
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+      throw std::runtime_error("socketpair failed");
+    }
+  } else if (terminal) {
     if (::openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) {
       throw std::runtime_error("openpty failed");
     }
@@ -67,9 +73,12 @@ std::vector<std::string> command_line(const std::string& program,
   return argv;
 }
 
-void collect(const Channel (&channels)[2], RunResult& result, pid_t pid, int timeout_seconds) {
+void collect(Channel (&channels)[2], RunResult& result, pid_t pid, int timeout_seconds,
+             const OutputPlan& plan) {
   pollfd streams[2] = {{channels[0].read_end, POLLIN, 0}, {channels[1].read_end, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
+  // Room for any one write the program makes, so that a packet arrives whole.
+  std::vector<char> chunk(1 << 18);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
   int open_streams = 2;
   while (open_streams > 0) {
@@ -86,10 +95,17 @@ void collect(const Channel (&channels)[2], RunResult& result, pid_t pid, int tim
       if (streams[i].fd < 0 || streams[i].revents == 0) {
         continue;
       }
-      char chunk[65536];
-      const ssize_t got = ::read(streams[i].fd, chunk, sizeof chunk);
+      const ssize_t got = ::read(streams[i].fd, chunk.data(), chunk.size());
       if (got > 0) {
-        sinks[i]->append(chunk, static_cast<std::size_t>(got));
+        sinks[i]->append(chunk.data(), static_cast<std::size_t>(got));
+        result.out_writes += i == 0 ? 1 : 0;
+        if (i == 0 && result.out.size() >= plan.read_at_most) {
+          // The reader goes away, as `head` does.
+          result.out.resize(plan.read_at_most);
+          ::close(channels[0].read_end);
+          channels[0].read_end = streams[0].fd = -1;
+          --open_streams;
+        }
       } else {
         // A pipe ends with 0; a terminal whose other side has closed with EIO.
         streams[i].fd = -1;
@@ -108,8 +124,12 @@ std::string cli_path() {
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& environment, int timeout_seconds,
-                      Terminals terminals) {
-  const Channel channels[2] = {open_channel(terminals.out), open_channel(terminals.err)};
+                      Terminals terminals, OutputPlan plan) {
+  Channel channels[2] = {open_channel(terminals.out, plan.count_writes),
+                         open_channel(terminals.err)};
+  if (plan.non_blocking) {
+    ::fcntl(channels[0].write_end, F_SETFL, O_NONBLOCK);
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -137,10 +157,16 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   }
   RunResult result;
   if (spawned == 0) {
-    collect(channels, result, pid, timeout_seconds);
+    if (plan.non_blocking) {
+      // Late enough for the program to fill the pipe.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    collect(channels, result, pid, timeout_seconds, plan);
   }
   for (const Channel& channel : channels) {
-    ::close(channel.read_end);
+    if (channel.read_end >= 0) {
+      ::close(channel.read_end);
+    }
   }
   if (spawned != 0) {
     throw std::runtime_error("cannot start " + argv_strings[0]);

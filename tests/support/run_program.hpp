@@ -9,7 +9,8 @@ namespace zelko_test {
 struct RunResult {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or -1 when the program did not exit normally
+  int status = -1;     // exit status, or -1 when the program did not exit normally
+  int out_writes = 0;  // how many writes made up `out`, when OutputPlan::count_writes
 };
 
 /// The zelko-cli the tests run: the one built beside them, or the one that
@@ -23,6 +24,16 @@ struct Terminals {
   bool err = false;
 };
 
+/// How the reader of standard output behaves, when not as a plain pipe.
+struct OutputPlan {
+  /// The reader goes away after this many bytes, as `| head -c` does.
+  std::size_t read_at_most = static_cast<std::size_t>(-1);
+  /// The program's end is non-blocking, and the reader starts late.
+  bool non_blocking = false;
+  /// Standard output is a packet socket, so each write arrives apart.
+  bool count_writes = false;
+};
+
 /// Runs `program` with `arguments` and exactly the environment `environment`
 /// ("NAME=value" entries), standard input from /dev/null, and collects both
 /// output streams. Kills the program after `timeout_seconds`.
@@ -32,6 +43,7 @@ struct Terminals {
 [[nodiscard]] RunResult run_program(const std::string& program,
                                     const std::vector<std::string>& arguments,
                                     const std::vector<std::string>& environment,
-                                    int timeout_seconds = 20, Terminals terminals = {});
+                                    int timeout_seconds = 20, Terminals terminals = {},
+                                    OutputPlan plan = {});
 
 }  // namespace zelko_test

@@ -3,13 +3,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
 
 #include "zelko/ipc/frame.hpp"
+#include "zelko/ipc/unix_socket.hpp"
 
 namespace zelko_test {
 
@@ -58,17 +58,11 @@ ScriptedDaemon::ScriptedDaemon(const std::string& runtime_dir, Script script)
   ::mkdir(directory.c_str(), 0700);
   const std::string& path = m_path = directory + "/control.sock";
   ::unlink(path.c_str());
-  m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) {
-    throw std::runtime_error("socket path too long: " + path);
+  auto listener = zelko_ipc::listen_unix(path, 16);
+  if (!listener) {
+    throw std::runtime_error("cannot listen on " + path + ": " + listener.error());
   }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(m_listener, 16) != 0) {
-    throw std::runtime_error("cannot listen on " + path);
-  }
+  m_listener = listener->release();
   m_thread = std::thread([this] { serve(); });
 }
 

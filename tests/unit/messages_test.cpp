@@ -73,6 +73,9 @@ TEST(Decode, Lists) {
   }
   expect_decodes("keys\nwork\tssh-ed25519\tSHA256:w\tw@x\tok\n\na\\tb\trsa\t\tc\\nd\t\n",
                  R{R::Keys{{work, tabbed}}});
+  // Escapes anywhere and blank lines between: each record as if decoded alone.
+  expect_decodes("keys\n\na\\\\\tb\\\t\\qc\t\\n\tz\\\n\n\nx\ty\tz\tw\tv\\\\\n",
+                 R{R::Keys{{"a\\", "b\\", "\\qc", "\n", "z\\"}, {"x", "y", "z", "w", "v\\"}}});
   expect_fails("keys\nwork\tssh-ed25519", zelko_ipc::k_wrong_shape);
   expect_fails("keys\nwork\tssh-ed25519\tSHA256:w\tw@x\tok\nbad", zelko_ipc::k_wrong_shape);
 
@@ -83,6 +86,8 @@ TEST(Decode, Lists) {
       "devices\npixel\tseen today\tactive\nold\t\tActive\nx\ty\trevoked\nz\tw\t",
       R{R::Devices{{DeviceRecord{"pixel", "seen today", false}, DeviceRecord{"old", "", true},
                     DeviceRecord{"x", "y", true}, DeviceRecord{"z", "w", true}}}});
+  expect_decodes("devices\nn\\tm\td\\\\\tre\\voked\n\nk\t\tactive",
+                 R{R::Devices{{DeviceRecord{"n\tm", "d\\", true}, DeviceRecord{"k", "", false}}}});
   expect_fails("devices\npixel\tactive", zelko_ipc::k_wrong_shape);
 }
 

@@ -172,9 +172,10 @@ std::expected<RecordList<N>, std::string_view> decode_list(std::string payload, 
     }
     line = line_end + 1;
   }
-  const auto first_offset = static_cast<std::size_t>(first - base);
-  payload.resize(static_cast<std::size_t>(last - base));
-  return RecordList<N>(std::move(payload), std::min(first_offset, payload.size()));
+  const auto size = static_cast<std::size_t>(last - base);
+  const std::size_t records = std::min(static_cast<std::size_t>(first - base), size);
+  payload.resize(size);
+  return RecordList<N>(std::move(payload), records);
 }
 
 // Unescapes the one field of `payload` from `start` on (`size` bytes) to the
