@@ -3,11 +3,11 @@
 #include <array>
 
 #include "setup.hpp"
+#include "zelko/version.hpp"
 
 namespace zelko_cli {
 
-const std::string_view k_usage =
-    R"(zelko-cli 0.2.0 — talk to the Zelko daemon
+const std::string_view k_usage = "zelko-cli " ZELKO_CLI_VERSION R"( — talk to the Zelko daemon
 
 USAGE:
     zelko-cli status                    Endpoint, phone, metadata, active window
@@ -54,7 +54,7 @@ Outcome print_usage(Arguments, Console& console) {
 }
 
 Outcome print_version(Arguments, Console& console) {
-  console.out.text("zelko-cli 0.2.0\n");
+  console.out.text("zelko-cli " ZELKO_CLI_VERSION "\n");
   return {};
 }
 

@@ -10,7 +10,7 @@ class BashCompletion : public CliTest {
   // Completes the last of `words` (the program first) and returns the
   // candidates, one per line.
   std::string complete(const std::vector<std::string>& words) {
-    std::string script = "source '" ZELKO_BASH_COMPLETION "'; COMP_WORDS=(";
+    std::string script = "source '" ZELKO_COMPLETIONS_DIR "/zelko-cli.bash'; COMP_WORDS=(";
     for (const std::string& word : words) {
       script += "'" + word + "' ";
     }

@@ -15,8 +15,8 @@ TEST_F(HostileDaemon, AnswerOfExactlyTheLimitIsRead) {
   for (int i = 0; i < 10288; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "key-%05d", i);
-    body += "\n" + std::string(name) + "\tssh-ed25519\tSHA256:" + std::string(43, 'A') +
-            "\tcomment-" + std::to_string(i % 10) + "\tok";
+    body.append("\n").append(name).append("\tssh-ed25519\tSHA256:").append(43, 'A');
+    body.append("\tcomment-").append(std::to_string(i % 10)).append("\tok");
     expected += std::string(name) + "\tssh-ed25519\n";
   }
   ASSERT_LE(body.size(), 1u << 20);

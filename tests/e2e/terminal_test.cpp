@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "cli_fixture.hpp"
+#include "zelko/version.hpp"
 
 namespace zelko_test {
 namespace {
@@ -99,7 +100,7 @@ TEST_F(Terminal, OwnTextsAreUnchanged) {
              "you have confirmed deliberately (spec §23), which is why approving a "
              "signature is not enough on its own.\n",
              1);
-  EXPECT_EQ(on_terminal({"--version"}, {.out = true}).out, "zelko-cli 0.2.0\n");
+  EXPECT_EQ(on_terminal({"--version"}, {.out = true}).out, "zelko-cli " ZELKO_CLI_VERSION "\n");
 }
 
 }  // namespace

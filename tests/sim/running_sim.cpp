@@ -1,15 +1,19 @@
+// SPDX-License-Identifier: MIT
 #include "running_sim.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
-#include <thread>
+
+#include "zelko/ipc/fd.hpp"
 
 namespace zelko_test {
 
@@ -29,7 +33,14 @@ std::vector<std::string> RunningSim::environment(bool with_agent) const {
 }
 
 RunningSim::RunningSim(const std::vector<std::string>& flags) {
-  std::vector<std::string> argv = {sim_path()};
+  const std::string ready = m_runtime / "ready";
+  if (::mkfifo(ready.c_str(), 0600) != 0) {
+    throw std::runtime_error("cannot make the ready FIFO");
+  }
+  // Opened before the sim starts, without blocking, so that a sim that
+  // dies at start cannot leave the test waiting.
+  const zelko_ipc::Fd reader(::open(ready.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  std::vector<std::string> argv = {sim_path(), "--ready-file", ready};
   argv.insert(argv.end(), flags.begin(), flags.end());
   std::vector<char*> args;
   for (std::string& a : argv) {
@@ -45,25 +56,30 @@ RunningSim::RunningSim(const std::vector<std::string>& flags) {
   if (::posix_spawn(&m_pid, argv[0].c_str(), nullptr, nullptr, args.data(), envp.data()) != 0) {
     throw std::runtime_error("cannot start derodi-sim");
   }
-  for (int i = 0; i < 1000; ++i) {
-    struct stat info {};
-    if (::stat(control_socket().c_str(), &info) == 0) {
+  for (int i = 0; i < 600; ++i) {
+    pollfd waiting{reader.get(), POLLIN, 0};
+    if (::poll(&waiting, 1, 100) > 0 && (waiting.revents & POLLIN) != 0) {
       return;
     }
     if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
       m_pid = -1;
       throw std::runtime_error("derodi-sim exited at start");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   throw std::runtime_error("derodi-sim did not start listening");
 }
 
-int RunningSim::stop() {
+int RunningSim::stop(int signal) {
+  if (m_pid > 0) {
+    ::kill(m_pid, signal);
+  }
+  return wait();
+}
+
+int RunningSim::wait() {
   if (m_pid < 0) {
     return -1;
   }
-  ::kill(m_pid, SIGTERM);
   int status = 0;
   ::waitpid(m_pid, &status, 0);
   m_pid = -1;
@@ -72,6 +88,24 @@ int RunningSim::stop() {
 
 RunningSim::~RunningSim() {
   stop();
+}
+
+std::vector<pid_t> processes_mentioning(const std::string& text) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::string command = read_file(entry.path() / "cmdline");
+    for (char& c : command) {
+      c = c == '\0' ? ' ' : c;
+    }
+    if (command.find(text) != std::string::npos) {
+      found.push_back(std::stoi(name));
+    }
+  }
+  return found;
 }
 
 }  // namespace zelko_test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <sys/types.h>
@@ -9,7 +10,8 @@
 
 namespace zelko_test {
 
-/// derodi-sim running on its own temporary runtime directory, stopped with
+/// derodi-sim running on its own temporary runtime directory, started
+/// with --ready-file on a FIFO and waited for through it, and stopped with
 /// SIGTERM when the object goes away.
 class RunningSim {
  public:
@@ -18,9 +20,12 @@ class RunningSim {
   RunningSim& operator=(const RunningSim&) = delete;
   ~RunningSim();
 
-  /// Sends SIGTERM and returns the exit status.
-  int stop();
+  /// Sends `signal` and returns the exit status (-1 when killed by a signal).
+  int stop(int signal = 15);
+  /// Waits for the sim to exit on its own and returns its exit status.
+  int wait();
 
+  [[nodiscard]] pid_t pid() const { return m_pid; }
   [[nodiscard]] const std::string& runtime_dir() const { return m_runtime.path(); }
   [[nodiscard]] std::string agent_socket() const { return m_runtime / "zelko/agent.sock"; }
   [[nodiscard]] std::string control_socket() const { return m_runtime / "zelko/control.sock"; }
@@ -34,5 +39,8 @@ class RunningSim {
 
 /// The path of the built derodi-sim.
 [[nodiscard]] std::string sim_path();
+
+/// The processes whose command line holds `text`.
+[[nodiscard]] std::vector<pid_t> processes_mentioning(const std::string& text);
 
 }  // namespace zelko_test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <sys/types.h>
@@ -7,8 +8,9 @@
 
 namespace derodi_sim {
 
-/// A real ssh-agent serving the simulated phone's keys at one socket path.
-/// Stopped when the object goes away.
+/// A real ssh-agent holding the simulated phone's keys, listening on a
+/// socket of its own. It dies with the sim, however the sim ends, and is
+/// stopped when the object goes away.
 class Agent {
  public:
   /// Starts ssh-agent bound to `socket_path` and waits until it listens.
@@ -23,6 +25,9 @@ class Agent {
   [[nodiscard]] std::expected<void, std::string> add(const std::string& private_path) const;
 
   [[nodiscard]] const std::string& socket_path() const { return m_socket_path; }
+
+  /// True once the agent has exited on its own.
+  [[nodiscard]] bool has_exited();
 
   /// Stops the agent and removes its socket.
   void stop();

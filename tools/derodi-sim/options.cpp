@@ -1,6 +1,5 @@
+// SPDX-License-Identifier: MIT
 #include "options.hpp"
-
-#include <limits>
 
 #include "zelko/ipc/decimal.hpp"
 
@@ -13,23 +12,44 @@ USAGE:
     derodi-sim [FLAGS]
 
 Simulates one paired phone with real keys: makes OpenSSH keys with ssh-keygen,
-serves them through a real ssh-agent at $XDG_RUNTIME_DIR/zelko/agent.sock and
-answers zelko-cli on $XDG_RUNTIME_DIR/zelko/control.sock until SIGINT or SIGTERM.
+serves them through a real ssh-agent behind $XDG_RUNTIME_DIR/zelko/agent.sock,
+where every signature asks the simulated phone first, and answers zelko-cli on
+$XDG_RUNTIME_DIR/zelko/control.sock until SIGINT or SIGTERM. The simulated
+phone approves on its own, after --approval-delay; one sim runs per runtime
+directory.
 
 FLAGS:
     --runtime-dir DIR           Use DIR instead of $XDG_RUNTIME_DIR
-    --state-dir DIR             Keep the phone's key files in DIR
-                                (default: <runtime dir>/zelko/sim-state; kept
-                                keys are reused at the next start)
-    --stale                     Key metadata is STALE: keys show it and getpub fails
-    --refuse                    The phone declines every approval
-                                (authorize and generate)
+    --state-dir DIR             Keep the phone's key files in DIR, and reuse
+                                them at the next start (default: a directory
+                                in the runtime directory, removed on exit)
+    --keep-state                Keep the default state directory on exit too
+    --ready-file PATH           Once listening, write the agent endpoint and a
+                                newline to PATH: into it when it is a FIFO
+                                (read it to wait), else as a new file
+    --stale                     Key metadata is STALE: keys show it and getpub
+                                fails
+    --refuse                    The phone declines every approval of a window
+                                or a key
     --refuse-trusted-destination
                                 Authorization windows fail for want of a
                                 trusted destination
-    --approval-delay SECONDS    Wait SECONDS before each approval answers
+    --refuse-signatures         The phone refuses every signature outside an
+                                authorization window
+    --approval-delay SECONDS    The phone takes SECONDS (0 to 3600, default 0)
+                                before it answers an approval or a signature
     -h, --help                  Print this help
 )";
+
+namespace {
+
+std::string quoted(std::string_view text) {
+  std::string out = "'";
+  out.append(text).append("'");
+  return out;
+}
+
+}  // namespace
 
 std::expected<Options, std::string> parse_options(std::span<const std::string_view> arguments,
                                                   const char* runtime_dir_env) {
@@ -37,6 +57,7 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
   if (runtime_dir_env != nullptr) {
     options.runtime_dir = runtime_dir_env;
   }
+  bool state_dir_given = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view flag = arguments[i];
     const bool has_value = i + 1 < arguments.size();
@@ -48,21 +69,27 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       options.behaviour.refuse = true;
     } else if (flag == "--refuse-trusted-destination") {
       options.behaviour.refuse_trusted_destination = true;
+    } else if (flag == "--refuse-signatures") {
+      options.behaviour.refuse_signatures = true;
+    } else if (flag == "--keep-state") {
+      options.keep_state = true;
     } else if (flag == "--runtime-dir" && has_value) {
       options.runtime_dir = arguments[++i];
     } else if (flag == "--state-dir" && has_value) {
       options.state_dir = arguments[++i];
+      state_dir_given = true;
+    } else if (flag == "--ready-file" && has_value) {
+      options.ready_file = arguments[++i];
     } else if (flag == "--approval-delay" && has_value) {
       const std::string_view value = arguments[++i];
       const auto seconds = zelko_ipc::parse_unsigned_decimal(value, 3600);
       if (!seconds) {
-        return std::unexpected("'" + std::string(value) +
-                               "' is not a number of seconds (0 to 3600)");
+        return std::unexpected(quoted(value).append(" is not a number of seconds (0 to 3600)"));
       }
-      options.behaviour.approval_delay_seconds = static_cast<unsigned>(*seconds);
+      options.behaviour.approval_delay = std::chrono::seconds(*seconds);
     } else {
-      return std::unexpected("unknown flag or missing value: '" + std::string(flag) +
-                             "'; try --help");
+      return std::unexpected(
+          std::string("unknown flag or missing value: ").append(quoted(flag)).append("; try --help"));
     }
   }
   if (options.help) {
@@ -71,7 +98,10 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
   if (options.runtime_dir.empty()) {
     return std::unexpected(std::string("XDG_RUNTIME_DIR is not set; give --runtime-dir DIR"));
   }
-  if (options.state_dir.empty()) {
+  if (state_dir_given) {
+    // A directory the user names is the user's: its keys stay.
+    options.keep_state = true;
+  } else {
     options.state_dir = options.runtime_dir + "/zelko/sim-state";
   }
   return options;

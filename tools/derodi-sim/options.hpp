@@ -1,7 +1,7 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <expected>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +13,8 @@ namespace derodi_sim {
 struct Options {
   std::string runtime_dir;  // where zelko/control.sock and zelko/agent.sock go
   std::string state_dir;    // where the phone's key files live
+  bool keep_state = false;  // keep the key files when the sim stops
+  std::string ready_file;   // told the agent endpoint once the sim listens
   Behaviour behaviour;
   bool help = false;
 };

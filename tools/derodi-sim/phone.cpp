@@ -1,11 +1,13 @@
+// SPDX-License-Identifier: MIT
 #include "phone.hpp"
 
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
+#include <ctime>
 
 #include "zelko/ipc/overloaded.hpp"
+#include "zelko/ipc/utf8.hpp"
+#include "zelko/ipc/white_space.hpp"
 
 namespace derodi_sim {
 
@@ -14,55 +16,102 @@ namespace {
 using zelko_ipc::ControlRequest;
 using zelko_ipc::ControlResponse;
 using zelko_ipc::Overloaded;
-
-std::uint64_t now_seconds() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                        std::chrono::system_clock::now().time_since_epoch())
-                                        .count());
-}
+using Clock = std::chrono::system_clock;
 
 ControlResponse error(std::string message) {
   return {ControlResponse::Error{std::move(message)}};
 }
 
+std::string quoted(std::string_view text) {
+  return std::string("'").append(text).append("'");
+}
+
+std::string already_exists(std::string_view name) {
+  return std::string("a key named ").append(quoted(name)).append(" already exists");
+}
+
+// Why `name` cannot name a key, or nothing when it can.
+std::string name_fault(std::string_view name) {
+  if (name.empty()) {
+    return "a key name must not be empty";
+  }
+  if (zelko_ipc::trim_white_space(name).empty()) {
+    return "a key name must hold more than white space";
+  }
+  for (std::size_t at = 0; at < name.size();) {
+    const auto c = zelko_ipc::decode_utf8(name.substr(at));
+    if (c && (c->value < 0x20 || (c->value >= 0x7F && c->value <= 0x9F))) {
+      return "a key name must not hold control characters";
+    }
+    at += c ? c->length : 1;
+  }
+  return {};
+}
+
+// The expiry, as the phone shows it: the local time of day, with the date
+// when it is not today, and the whole minutes left.
+std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
+  const std::time_t then = Clock::to_time_t(expires);
+  const std::time_t today = Clock::to_time_t(now);
+  std::tm when{};
+  std::tm current{};
+  ::localtime_r(&then, &when);
+  ::localtime_r(&today, &current);
+  const bool same_day = when.tm_year == current.tm_year && when.tm_yday == current.tm_yday;
+  char time[32];
+  std::strftime(time, sizeof time, same_day ? "%H:%M" : "%Y-%m-%d %H:%M", &when);
+  const auto left = std::chrono::ceil<std::chrono::minutes>(expires - now).count();
+  return std::string("expires ").append(time).append(" (").append(std::to_string(left)).append(
+      " min left)");
+}
+
 }  // namespace
 
-ControlResponse Phone::answer(const ControlRequest& request) {
+ControlResponse Phone::answer(const ControlRequest& request, const Client& client) {
   return std::visit(Overloaded{
                         [&](const ControlRequest::Status&) { return status(); },
                         [&](const ControlRequest::Glance&) {
+                          const std::lock_guard lock(m_mutex);
                           return ControlResponse{ControlResponse::Glance{
                               true, true, static_cast<std::uint32_t>(m_keys.size())}};
                         },
                         [&](const ControlRequest::Keys&) { return keys(); },
                         [&](const ControlRequest::GetPub& r) { return public_key(r.name); },
                         [&](const ControlRequest::Devices&) {
-                          return ControlResponse{ControlResponse::Devices{{
+                          return ControlResponse{ControlResponse::Devices{
                               {"Pixel 8 (simulated)", "paired 2026-11-02, connected", false},
                               {"Old phone", "paired 2025-01-10, lost", true},
-                          }}};
+                          }};
                         },
-                        [&](const ControlRequest::Authorize& r) { return authorize(r.minutes); },
-                        [&](const ControlRequest::Generate& r) { return generate(r); },
+                        [&](const ControlRequest::Authorize& r) {
+                          return authorize(r.minutes, client);
+                        },
+                        [&](const ControlRequest::Generate& r) { return generate(r, client); },
                     },
                     request.value);
 }
 
+bool Phone::window_open() const {
+  return m_window_expires > Clock::now();
+}
+
 ControlResponse Phone::status() const {
+  const std::lock_guard lock(m_mutex);
   std::string window;
-  const std::uint64_t now = now_seconds();
-  if (m_window_expires > now) {
-    window = m_window_scope + "; expires " + std::to_string(m_window_expires) + " (" +
-             std::to_string((m_window_expires - now + 59) / 60) + " min left)";
+  if (window_open()) {
+    window = m_window_scope + "; " + expiry_text(m_window_expires, Clock::now());
   }
-  return {ControlResponse::Status{m_agent.socket_path(), "Pixel 8 (simulated), connected",
+  return {ControlResponse::Status{m_endpoint, "Pixel 8 (simulated), connected",
                                   m_behaviour.stale
                                       ? "STALE: never synchronised with the phone"
-                                      : "fresh, " + std::to_string(m_keys.size()) + " keys",
+                                      : std::string("fresh, ")
+                                            .append(std::to_string(m_keys.size()))
+                                            .append(" keys"),
                                   window, ""}};
 }
 
 ControlResponse Phone::keys() const {
+  const std::lock_guard lock(m_mutex);
   ControlResponse::Keys list;
   for (const Key& key : m_keys) {
     list.add({key.name, key.algorithm, key.fingerprint, key.comment,
@@ -72,57 +121,94 @@ ControlResponse Phone::keys() const {
 }
 
 ControlResponse Phone::public_key(const std::string& name) const {
+  if (std::string fault = name_fault(name); !fault.empty()) {
+    return error(std::move(fault));
+  }
   if (m_behaviour.stale) {
     return error("key metadata is STALE");
   }
+  const std::lock_guard lock(m_mutex);
   for (const Key& key : m_keys) {
     if (key.name == name) {
       return {ControlResponse::PublicKey{key.public_line}};
     }
   }
-  return error("no key named '" + name + "' on the phone");
+  return error(std::string("no key named ").append(quoted(name)).append(" on the phone"));
 }
 
-std::string Phone::approval() const {
-  std::this_thread::sleep_for(std::chrono::seconds(m_behaviour.approval_delay_seconds));
+std::string Phone::approval(const Client& client) const {
+  if (!client.stays_for(m_behaviour.approval_delay) || m_stopping) {
+    return "the request was cancelled";
+  }
   if (m_behaviour.refuse) {
     return "the request was declined on the phone";
   }
   return {};
 }
 
-ControlResponse Phone::authorize(std::uint32_t minutes) {
+bool Phone::approves_signature(const Client& client) {
+  {
+    const std::lock_guard lock(m_mutex);
+    if (window_open()) {
+      return true;
+    }
+  }
+  if (m_behaviour.refuse_signatures) {
+    return false;
+  }
+  return client.stays_for(m_behaviour.approval_delay) && !m_stopping;
+}
+
+ControlResponse Phone::authorize(std::uint32_t minutes, const Client& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
   if (m_behaviour.refuse_trusted_destination) {
     return error("no trusted destination has been confirmed on the phone yet");
   }
-  if (std::string refused = approval(); !refused.empty()) {
+  if (std::string refused = approval(client); !refused.empty()) {
     return error(std::move(refused));
   }
-  m_window_expires = now_seconds() + std::uint64_t{minutes} * 60;
+  const std::lock_guard lock(m_mutex);
+  const auto expires = Clock::now() + std::chrono::minutes(minutes);
+  m_window_expires = expires;
   m_window_scope = "all trusted destinations";
-  return {ControlResponse::Authorized{m_window_expires, m_window_scope}};
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(expires.time_since_epoch());
+  return {ControlResponse::Authorized{static_cast<std::uint64_t>(seconds.count()), m_window_scope}};
 }
 
-ControlResponse Phone::generate(const ControlRequest::Generate& request) {
+ControlResponse Phone::generate(const ControlRequest::Generate& request, const Client& client) {
+  if (std::string fault = name_fault(request.name); !fault.empty()) {
+    return error(std::move(fault));
+  }
   if (request.key_type != "ed25519" && request.key_type != "rsa") {
-    return error("unsupported key type '" + request.key_type + "'; use ed25519 or rsa");
+    return error(std::string("unsupported key type ")
+                     .append(quoted(request.key_type))
+                     .append("; use ed25519 or rsa"));
   }
   if (request.key_type == "rsa" && request.bits != 0 &&
       (request.bits < 2048 || request.bits > 16384)) {
     return error("RSA keys must have 2048 to 16384 bits");
   }
-  for (const Key& key : m_keys) {
-    if (key.name == request.name) {
-      return error("a key named '" + request.name + "' already exists");
+  const auto exists = [&] {
+    for (const Key& key : m_keys) {
+      if (key.name == request.name) {
+        return true;
+      }
     }
+    return false;
+  };
+  std::string path;
+  {
+    const std::lock_guard lock(m_mutex);
+    if (exists()) {
+      return error(already_exists(request.name));
+    }
+    path = m_key_directory + "/generated-" + std::to_string(++m_generated);
   }
-  if (std::string refused = approval(); !refused.empty()) {
+  if (std::string refused = approval(client); !refused.empty()) {
     return error(std::move(refused));
   }
-  const std::string path = m_key_directory + "/generated-" + std::to_string(m_keys.size() + 1);
   // A file left by an earlier run under this name is not this key.
   ::unlink(path.c_str());
   ::unlink((path + ".pub").c_str());
@@ -131,6 +217,15 @@ ControlResponse Phone::generate(const ControlRequest::Generate& request) {
       make_or_load_key(path, request.key_type, bits, request.name, request.name + "@zelko-phone");
   if (!key) {
     return error("the phone could not make the key: " + key.error());
+  }
+  const std::lock_guard lock(m_mutex);
+  // Another request may have made a key of this name meanwhile, and the
+  // sim may be stopping.
+  if (exists() || m_stopping) {
+    ::unlink(path.c_str());
+    ::unlink((path + ".pub").c_str());
+    return error(m_stopping ? std::string("the request was cancelled")
+                            : already_exists(request.name));
   }
   if (auto added = m_agent.add(key->private_path); !added) {
     return error("the agent refused the new key: " + added.error());

@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "process.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -109,18 +112,67 @@ std::expected<std::string, std::string> run_captured(
   return out;
 }
 
-std::expected<pid_t, std::string> start_background(const std::vector<std::string>& argv) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  auto args = pointers(argv);
-  pid_t pid = 0;
-  const int spawned =
-      ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    return std::unexpected("cannot run " + argv[0] + ": " + zelko_ipc::describe_os_error(spawned));
+namespace {
+
+// The guardian: the forked child that sees to it that `argv`'s program ends
+// when the sim does. Execution of a set-group-ID program (Debian's
+// ssh-agent is one) clears the parent-death signal, so the guardian keeps
+// it, runs the program as a child of its own, and passes the signal on.
+[[noreturn]] void guard(const std::vector<char*>& argv, pid_t sim) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGCHLD);
+  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+  // Told to end when the sim does, SIGKILL included; a sim that is already
+  // gone by now will never tell it.
+  if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != sim) {
+    ::_exit(127);
+  }
+  // Named apart from the sim, so that stopping the sim by name leaves it to
+  // do its work.
+  ::prctl(PR_SET_NAME, "agent-guard");
+  const pid_t program = ::fork();
+  if (program < 0) {
+    ::_exit(127);
+  }
+  if (program == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  while (true) {
+    int signal = 0;
+    if (::sigwait(&signals, &signal) != 0) {
+      continue;
+    }
+    if (signal != SIGCHLD) {
+      ::kill(program, SIGTERM);
+    }
+    int status = 0;
+    if (::waitpid(program, &status, signal == SIGCHLD ? WNOHANG : 0) == program) {
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
+    }
+  }
+}
+
+}  // namespace
+
+std::expected<pid_t, std::string> start_child(const std::vector<std::string>& argv) {
+  const auto args = pointers(argv);
+  const pid_t sim = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    return std::unexpected("cannot start " + argv[0] + ": " + zelko_ipc::describe_os_error(errno));
+  }
+  if (pid == 0) {
+    guard(args, sim);
   }
   return pid;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <sys/types.h>
@@ -14,9 +15,11 @@ namespace derodi_sim {
 [[nodiscard]] std::expected<std::string, std::string> run_captured(
     const std::vector<std::string>& argv, const std::vector<std::string>& extra_environment = {});
 
-/// Starts `argv` in the background with standard input and output on
-/// /dev/null. Returns its process id.
-[[nodiscard]] std::expected<pid_t, std::string> start_background(
-    const std::vector<std::string>& argv);
+/// Starts `argv` (found on PATH) in the background with standard input and
+/// output on /dev/null, under a guardian process whose id is returned: the
+/// program ends when the guardian is sent SIGTERM, and when this process
+/// ends, however it ends; the guardian exits when the program does. Must be
+/// called before any other thread starts, from the one that lives longest.
+[[nodiscard]] std::expected<pid_t, std::string> start_child(const std::vector<std::string>& argv);
 
 }  // namespace derodi_sim

@@ -1,34 +1,49 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
-#include <csignal>
-#include <expected>
-#include <string>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <thread>
 
-#include "phone.hpp"
+#include "listener.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
 
-/// The control socket: one request and one answer per connection, clients
-/// served one after another. Nothing a client sends can stop it.
+/// Serves the connections a listener accepts, each on a thread of its own,
+/// so that no client, however slow or silent, holds up another.
 class Server {
  public:
-  /// Listens on `socket_path`, reachable only by this user.
-  [[nodiscard]] static std::expected<Server, std::string> listen(const std::string& socket_path);
+  /// What is done with one connection; the connection is closed after it.
+  using Handler = std::function<void(int connection)>;
 
-  Server(Server&&) = default;
+  Server(Listener listener, Handler handler);
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
   ~Server();
 
-  /// Serves clients until `stop` becomes non-zero.
-  void serve(Phone& phone, const volatile std::sig_atomic_t& stop);
+  /// Stops accepting, ends every open connection (a handler waiting on one
+  /// sees it end) and waits for every handler to return.
+  void stop();
 
  private:
-  Server(zelko_ipc::Fd listener, std::string path)
-      : m_listener(std::move(listener)), m_path(std::move(path)) {}
-  void handle(int connection, Phone& phone);
+  struct Connection {
+    zelko_ipc::Fd fd;
+    std::thread thread;
+    bool done = false;
+  };
 
-  zelko_ipc::Fd m_listener;
-  std::string m_path;
+  void accept_loop();
+  void join_finished();
+
+  Listener m_listener;
+  Handler m_handler;
+  zelko_ipc::Fd m_wake_read;
+  zelko_ipc::Fd m_wake_write;
+  std::mutex m_mutex;  // guards m_connections
+  std::list<Connection> m_connections;
+  std::thread m_acceptor;
 };
 
 }  // namespace derodi_sim

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// derodi-sim as a daemon that is left running: clients served side by side,
+// one sim per runtime directory, a stop that is prompt and grants nothing,
+// no agent left behind, and a phone that decides about signatures.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli_fixture.hpp"
+#include "running_sim.hpp"
+#include "zelko/ipc/frame.hpp"
+#include "zelko/ipc/unix_socket.hpp"
+
+namespace zelko_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+RunResult cli(const RunningSim& sim, const std::vector<std::string>& arguments) {
+  return run_program(cli_path(), arguments, sim.environment(), 60);
+}
+
+RunResult tool(const RunningSim& sim, const std::vector<std::string>& argv) {
+  return run_program("/usr/bin/env", argv, sim.environment(true), 60);
+}
+
+long milliseconds_since(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// The benchmark-style figure: printed, not asserted.
+TEST(DerodiSimLife, ServesOneClientWhileOthersStall) {
+  RunningSim sim({"--approval-delay", "2"});
+  std::vector<zelko_ipc::Fd> silent;
+  for (int i = 0; i < 3; ++i) {
+    silent.push_back(std::move(*zelko_ipc::connect_unix(sim.control_socket())));
+  }
+  std::thread dripping([&] {
+    const auto drip = zelko_ipc::connect_unix(sim.control_socket());
+    for (const char byte : zelko_ipc::make_frame("status").substr(0, 4)) {
+      ::send(drip->get(), &byte, 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(1s);
+    }
+  });
+  RunResult window;
+  std::thread pending([&] { window = cli(sim, {"authorize", "--minutes", "5"}); });
+  std::this_thread::sleep_for(200ms);
+
+  const auto start = Clock::now();
+  const RunResult status = cli(sim, {"status"});
+  const long took = milliseconds_since(start);
+  std::printf("status answered in %ld ms beside 3 silent clients, a dripping one and a pending "
+              "approval\n", took);
+  EXPECT_EQ(status.status, 0) << status.err;
+  EXPECT_TRUE(status.out.starts_with("agent endpoint  " + sim.agent_socket())) << status.out;
+  pending.join();
+  dripping.join();
+  EXPECT_EQ(window.out, "authorized: all trusted destinations\n") << window.err;
+}
+
+TEST(DerodiSimLife, OneSimPerRuntimeDirectory) {
+  RunningSim first;
+  const RunResult second = run_program(sim_path(), {}, first.environment());
+  EXPECT_RUN(second, "", "derodi-sim: a daemon already answers on " + first.control_socket() + "\n",
+             1);
+  EXPECT_EQ(cli(first, {"devices"}).status, 0);
+}
+
+TEST(DerodiSimLife, StopsAtOnceMidApprovalAndGrantsNothing) {
+  RunningSim sim({"--approval-delay", "30"});
+  RunResult window;
+  std::thread pending([&] { window = cli(sim, {"authorize", "--minutes", "5"}); });
+  std::this_thread::sleep_for(300ms);
+  const auto start = Clock::now();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
+  std::printf("stopped %ld ms after SIGTERM, mid-approval\n", milliseconds_since(start));
+  pending.join();
+  EXPECT_EQ(window.status, 1);
+  EXPECT_EQ(window.out, "");
+  EXPECT_TRUE(processes_mentioning(sim.runtime_dir() + "/zelko/").empty());
+}
+
+TEST(DerodiSimLife, NoAgentOutlivesTheSim) {
+  RunningSim sim;
+  const std::string agent = "ssh-agent -D -a " + sim.runtime_dir();
+  ASSERT_EQ(processes_mentioning(agent).size(), 1u);
+  EXPECT_EQ(sim.stop(SIGKILL), -1);
+  for (int i = 0; i < 100 && !processes_mentioning(agent).empty(); ++i) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(processes_mentioning(agent).empty());
+}
+
+TEST(DerodiSimLife, AnAgentThatDiesStopsTheSim) {
+  RunningSim sim;
+  const auto agents = processes_mentioning("ssh-agent -D -a " + sim.runtime_dir());
+  ASSERT_EQ(agents.size(), 1u);
+  ::kill(agents[0], SIGKILL);
+  EXPECT_EQ(sim.wait(), 1);
+}
+
+TEST(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
+  RunningSim sim({"--approval-delay", "2"});
+  // Killed after a second, while the phone still has the request.
+  const RunResult gone = run_program(cli_path(), {"generate", "--name", "abandoned"},
+                                     sim.environment(), 1);
+  EXPECT_EQ(gone.status, -1);
+  std::this_thread::sleep_for(1500ms);
+  const RunResult keys = cli(sim, {"keys"});
+  EXPECT_EQ(keys.status, 0);
+  EXPECT_EQ(keys.out.find("abandoned"), std::string::npos) << keys.out;
+}
+
+// Signatures through the endpoint ask the phone: refused outside a window,
+// let through at once inside one.
+TEST(DerodiSimLife, SignaturesNeedAWindowWhenThePhoneRefusesThem) {
+  RunningSim sim({"--refuse-signatures"});
+  TempDir scratch;
+  const std::string key = scratch / "work.pub";
+  ASSERT_EQ(cli(sim, {"getpub", "work", "--out", key}).status, 0);
+  write_file(scratch / "message", "signed by the phone\n");
+  const std::vector<std::string> sign = {"ssh-keygen", "-Y", "sign", "-f", key, "-n", "file",
+                                         scratch / "message"};
+  EXPECT_NE(tool(sim, sign).status, 0);
+  EXPECT_EQ(cli(sim, {"authorize", "--minutes", "5"}).status, 0);
+  const RunResult signed_now = tool(sim, sign);
+  ASSERT_EQ(signed_now.status, 0) << signed_now.err;
+  write_file(scratch / "allowed", "me@example.com " + read_file(key));
+  const RunResult verified = tool(sim, {"sh", "-c",
+                                        "ssh-keygen -Y verify -f \"$1\" -I me@example.com -n file "
+                                        "-s \"$2.sig\" < \"$2\"",
+                                        "verify", scratch / "allowed", scratch / "message"});
+  EXPECT_EQ(verified.status, 0) << verified.err;
+}
+
+}  // namespace
+}  // namespace zelko_test

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+
+namespace derodi_sim {
+
+/// Tells whoever waits for the sim that it listens: writes a line (the
+/// agent endpoint) to a path, into it when it is a FIFO that a reader has
+/// open, otherwise as a new file that appears whole.
+class ReadyNotice {
+ public:
+  ReadyNotice(std::string path, std::string line)
+      : m_path(std::move(path)), m_line(std::move(line)) {}
+
+  /// Tries to deliver the line; true once it is delivered or cannot be
+  /// (the reason is then in `failure`). A FIFO without a reader yet is
+  /// tried again at the next call.
+  [[nodiscard]] bool deliver();
+
+  [[nodiscard]] const std::string& failure() const { return m_failure; }
+
+ private:
+  std::string m_path;
+  std::string m_line;
+  std::string m_failure;
+};
+
+}  // namespace derodi_sim
