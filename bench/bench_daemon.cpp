@@ -1,7 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The daemon the benchmarks talk to: it answers "keys" with a given number
 // of generated records, and "status", "devices" and "getpub" with small
-// fixed answers, as fast as it can.
+// fixed answers, as fast as it can; or every request with the one answer
+// in a file.
 //   bench_daemon RUNTIME_DIR KEY_COUNT [escaped]
+//   bench_daemon RUNTIME_DIR --answer FILE
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "zelko/ipc/fd.hpp"
@@ -48,30 +53,59 @@ std::string keys_answer(std::size_t count, bool escaped) {
   return answer;
 }
 
+// The answers by request word, each a whole frame.
+struct Answers {
+  std::string keys;
+  std::string status;
+  std::string devices;
+  std::string pubkey;
+  const std::string& to(std::string_view request) const {
+    return request == "keys"      ? keys
+           : request == "status"  ? status
+           : request == "devices" ? devices
+                                  : pubkey;
+  }
+};
+
+Answers generated_answers(const std::string& directory, std::size_t key_count, bool escaped) {
+  Answers answers;
+  answers.keys = zelko_ipc::make_frame(keys_answer(key_count, escaped));
+  answers.status = zelko_ipc::make_frame(ControlResponse{
+      ControlResponse::Status{directory + "/agent.sock", "Pixel 8, connected", "fresh", "",
+                              ""}}.encode());
+  answers.devices = zelko_ipc::make_frame(ControlResponse{
+      ControlResponse::Devices{{{"Pixel 8", "paired 2026-11-02", false}}}}.encode());
+  answers.pubkey = zelko_ipc::make_frame(ControlResponse{
+      ControlResponse::PublicKey{
+          "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0VnpGbnN+fvm8hlW652upMO+Ca "
+          "key@phone"}}.encode());
+  return answers;
+}
+
+Answers one_answer(const char* file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string frame = zelko_ipc::make_frame(body);
+  return {frame, frame, frame, frame};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && !(argc == 4 && std::string_view(argv[3]) == "escaped")) {
-    std::fprintf(stderr, "usage: bench_daemon RUNTIME_DIR KEY_COUNT [escaped]\n");
+  const bool from_file = argc == 4 && std::string_view(argv[2]) == "--answer";
+  if (argc < 3 || argc > 4 || (argc == 4 && !from_file && std::string_view(argv[3]) != "escaped")) {
+    std::fprintf(stderr,
+                 "usage: bench_daemon RUNTIME_DIR KEY_COUNT [escaped]\n"
+                 "       bench_daemon RUNTIME_DIR --answer FILE\n");
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);
   const std::string directory = std::string(argv[1]) + "/zelko";
   ::mkdir(directory.c_str(), 0700);
   const std::string path = directory + "/control.sock";
-
-  const std::string keys = zelko_ipc::make_frame(keys_answer(std::strtoul(argv[2], nullptr, 10), argc == 4));
-  const std::string status = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::Status{directory + "/agent.sock", "Pixel 8, connected", "fresh", "",
-                              ""}}.encode());
-  const std::string devices = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::Devices{
-          {{"Pixel 8", "paired 2026-11-02", false}}}}.encode());
-  const std::string pubkey = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::PublicKey{
-          "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0VnpGbnN+fvm8hlW652upMO+Ca "
-          "key@phone"}}.encode());
-  std::fprintf(stderr, "bench_daemon: keys answer is %zu bytes\n", keys.size() - 4);
+  const Answers answers = from_file ? one_answer(argv[3])
+                                    : generated_answers(directory, std::strtoul(argv[2], nullptr, 10),
+                                                        argc == 4);
 
   ::unlink(path.c_str());
   auto listener = zelko_ipc::listen_unix(path, 128);
@@ -89,10 +123,6 @@ int main(int argc, char** argv) {
     if (!request) {
       continue;
     }
-    const std::string& answer = *request == "keys"      ? keys
-                                : *request == "status"  ? status
-                                : *request == "devices" ? devices
-                                                        : pubkey;
-    (void)zelko_ipc::write_all(connection.get(), answer);
+    (void)zelko_ipc::write_all(connection.get(), answers.to(*request));
   }
 }

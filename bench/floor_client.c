@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The floor every zelko-cli cost is compared with: a minimal client that
  * connects to the control socket, sends one request frame and copies the
  * answer body to standard output, with no checks beyond what it needs.

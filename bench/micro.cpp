@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the hot paths on a 1 MiB key listing.
 
 #include <benchmark/benchmark.h>

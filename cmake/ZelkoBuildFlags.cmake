@@ -16,6 +16,16 @@ target_compile_options(zelko_warnings INTERFACE -Wall -Wextra -Wpedantic)
 # build does not depend on the directory it was made in.
 add_compile_options("-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=" "-ffile-prefix-map=${CMAKE_BINARY_DIR}/=")
 
+# Programs carry only the code they use, so the dynamic loader binds only
+# the symbols they need, and relative relocations are packed where the C
+# library reads them packed: a run of zelko-cli costs mostly its start-up.
+add_compile_options(-ffunction-sections -fdata-sections)
+add_link_options(LINKER:--gc-sections LINKER:-O1)
+check_linker_flag(CXX "LINKER:-z,pack-relative-relocs" ZELKO_HAVE_PACKED_RELOCATIONS)
+if(ZELKO_HAVE_PACKED_RELOCATIONS)
+  add_link_options(LINKER:-z,pack-relative-relocs)
+endif()
+
 # Position-independent throughout, which a standalone static-pie program
 # needs as much as a hardened one.
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash completion for zelko-cli
 
 # Key names from the running daemon; nothing when it does not answer.
@@ -10,18 +11,35 @@ _zelko_cli_key_names() {
   done
 }
 
+# Those of the given flags that are not on the line yet, one per line;
+# with `pairs`, only every other word after the command counts as a flag.
+_zelko_cli_unused() {
+  local step=1
+  if [[ $1 == pairs ]]; then
+    step=2
+    shift
+  fi
+  local flag i
+  for flag in "$@"; do
+    for ((i = 2; i < COMP_CWORD; i += step)); do
+      [[ ${COMP_WORDS[i]} == "$flag" ]] && continue 2
+    done
+    printf '%s\n' "$flag"
+  done
+}
+
 _zelko_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   local IFS=$'\n'
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    COMPREPLY=($(compgen -W $'status\nkeys\ngetpub\nfingerprint\ndevices\nauthorize\ngenerate\nsetup\nhelp\n--help\n--version' -- "$cur"))
+    COMPREPLY=($(compgen -W $'status\nkeys\ngetpub\nfingerprint\ndevices\nauthorize\ngenerate\nsetup\nhelp\n--help\n-h\n--version\n-V' -- "$cur"))
     return
   fi
   case ${COMP_WORDS[1]} in
     keys)
-      COMPREPLY=($(compgen -W $'--long\n--json' -- "$cur"))
+      COMPREPLY=($(compgen -W "$(_zelko_cli_unused --long --json)" -- "$cur"))
       ;;
     getpub)
       if ((COMP_CWORD == 2)); then
@@ -44,12 +62,14 @@ _zelko_cli() {
       fi
       ;;
     generate)
-      case $prev in
-        --type) COMPREPLY=($(compgen -W $'ed25519\nrsa' -- "$cur")) ;;
-        --bits) COMPREPLY=($(compgen -W $'2048\n3072\n4096' -- "$cur")) ;;
-        --name) ;;
-        *) COMPREPLY=($(compgen -W $'--type\n--bits\n--name' -- "$cur")) ;;
-      esac
+      if ((COMP_CWORD % 2 == 1)); then
+        case $prev in
+          --type) COMPREPLY=($(compgen -W $'ed25519\nrsa' -- "$cur")) ;;
+          --bits) COMPREPLY=($(compgen -W $'2048\n3072\n4096' -- "$cur")) ;;
+        esac
+      else
+        COMPREPLY=($(compgen -W "$(_zelko_cli_unused pairs --type --bits --name)" -- "$cur"))
+      fi
       ;;
     setup)
       if ((COMP_CWORD == 2)); then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answer decoding on any input: nothing crashes, and an answer that decodes
 // is stable: re-encoded the way a daemon encodes it, it decodes to the same
 // value. Requests, the daemon's side, likewise.

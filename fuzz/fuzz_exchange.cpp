@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exchange against a hostile daemon. The fuzz input is a plan for how
 // the daemon's bytes arrive (chunk sizes, interruptions, errors) followed by
 // the bytes themselves; the stream ends early wherever the input does. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The record codec on any input: nothing crashes, and escaping and joining
 // are undone exactly by unescaping and splitting.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs each fuzz target for a bounded time from the committed seed corpus.
 #   fuzz/smoke.sh [SECONDS_PER_TARGET] [BUILD_DIR]
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <limits>
 
 #include "ask.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The command handlers. Each checks its arguments, makes at most one exchange

@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: MIT
 #include "ask.hpp"
 #include "commands.hpp"
 
 namespace zelko_cli {
 
 Outcome devices(Console& console) {
-  const auto answer =
+  auto answer =
       ask<zelko_ipc::ControlResponse::Devices>({zelko_ipc::ControlRequest::Devices{}});
   if (!answer) {
-    return std::unexpected(answer.error());
+    return std::unexpected(std::move(answer.error()));
   }
   Sink& out = console.out;
   if (answer->empty()) {

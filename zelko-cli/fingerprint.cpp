@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: MIT
 #include "ask.hpp"
 #include "commands.hpp"
 
 namespace zelko_cli {
 
 Outcome fingerprint(Console& console, std::string_view name) {
-  const auto answer = ask<zelko_ipc::ControlResponse::Keys>({zelko_ipc::ControlRequest::Keys{}});
+  auto answer = ask<zelko_ipc::ControlResponse::Keys>({zelko_ipc::ControlRequest::Keys{}});
   if (!answer) {
-    return std::unexpected(answer.error());
+    return std::unexpected(std::move(answer.error()));
   }
   // List order decides first; within one key the name is tried before the comment.
   bool found = false;

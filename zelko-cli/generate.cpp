@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <limits>
 #include <optional>
 
@@ -82,9 +83,9 @@ Outcome generate(Console& console, std::span<const std::string_view> arguments) 
     console.progress(rsa_progress_line(request->bits));
   }
   console.progress("approve the request on the phone...\n");
-  const auto answer = ask<zelko_ipc::ControlResponse::Generated>({std::move(*request)});
+  auto answer = ask<zelko_ipc::ControlResponse::Generated>({std::move(*request)});
   if (!answer) {
-    return std::unexpected(answer.error());
+    return std::unexpected(std::move(answer.error()));
   }
   console.err.text("generated '").field(answer->name()).text("'  ");
   console.err.field(answer->fingerprint()).text("\n");

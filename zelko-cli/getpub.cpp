@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ask.hpp"
 #include "commands.hpp"
 #include "output_file.hpp"

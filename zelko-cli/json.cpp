@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "json.hpp"
 
 #include <array>
@@ -82,31 +83,32 @@ __m128i load8(const char* at) {
   return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at));
 }
 
-// Copies `text`, of 8 bytes or more, when none of its bytes needs an
-// escape, the most common case by far: a block at a time, the last block
-// overlapping the one before. False, having copied some of it, otherwise.
-bool copy_plain(char* out, std::string_view text) {
+// Copies the start of `text`, of 8 bytes or more, up to the first block
+// that holds a byte needing an escape: a block at a time, the last block
+// overlapping the one before. A text without one, the most common case by
+// far, is copied whole. Returns how much was copied.
+std::size_t copy_plain(char* out, std::string_view text) {
   const char* const in = text.data();
   const std::size_t size = text.size();
   if (size < 16) {
     const __m128i first = load8(in);
     const __m128i last = load8(in + size - 8);
     if (((escape_mask(first) | escape_mask(last)) & 0xFF) != 0) {
-      return false;
+      return 0;
     }
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size - 8), last);
-    return true;
+    return size;
   }
   for (std::size_t i = 0;; i += 16) {
     const std::size_t at = i + 16 < size ? i : size - 16;
     const __m128i block = load16(in + at);
     if (escape_mask(block) != 0) {
-      return false;
+      return i;
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), block);
     if (at == size - 16) {
-      return true;
+      return size;
     }
   }
 }
@@ -136,10 +138,11 @@ struct Step {
 
 namespace {
 
-// write_json_escaped for a text that holds an escape, or is short.
-[[gnu::noinline]] char* write_json_escaped_slowly(char* out, std::string_view text) {
-  const char* at = text.data();
-  const char* const end = at + text.size();
+// write_json_escaped for the rest of `text` from `from` on, where it holds
+// an escape.
+[[gnu::noinline]] char* write_escaped_from(char* out, std::string_view text, std::size_t from) {
+  const char* at = text.data() + from;
+  const char* const end = text.data() + text.size();
 #if defined(__SSE2__)
   // Sixteen bytes at a time, then eight, while there are so many.
   while (end - at >= 16) {
@@ -173,11 +176,15 @@ namespace {
 
 char* write_json_escaped(char* out, std::string_view text) {
 #if defined(__SSE2__)
-  if (text.size() >= 8 && copy_plain(out, text)) {
-    return out + text.size();
+  if (text.size() >= 8) {
+    const std::size_t plain = copy_plain(out, text);
+    if (plain == text.size()) {
+      return out + plain;
+    }
+    return write_escaped_from(out + plain, text, plain);
   }
 #endif
-  return write_json_escaped_slowly(out, text);
+  return write_bytes(out, text.data(), text.data() + text.size());
 }
 
 char* write_json_escaped_for_terminal(char* out, std::string_view text) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ask.hpp"
 #include "commands.hpp"
 
@@ -36,9 +37,9 @@ void print_json(Sink& out, const zelko_ipc::ControlResponse::Keys& keys) {
 }  // namespace
 
 Outcome keys(Console& console, bool long_listing, bool json) {
-  const auto answer = ask<zelko_ipc::ControlResponse::Keys>({zelko_ipc::ControlRequest::Keys{}});
+  auto answer = ask<zelko_ipc::ControlResponse::Keys>({zelko_ipc::ControlRequest::Keys{}});
   if (!answer) {
-    return std::unexpected(answer.error());
+    return std::unexpected(std::move(answer.error()));
   }
   Sink& out = console.out;
   if (json) {

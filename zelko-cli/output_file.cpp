@@ -1,9 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "output_file.hpp"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,7 +32,7 @@ std::string directory_of(const std::string& path) {
 }
 
 // Where a write to `path` lands: the file at the end of its symbolic links,
-// or nothing when the links pass through /proc (as /dev/stdout does), whose
+// or nothing when the links lead into /proc (as /dev/stdout does), whose
 // links name open files rather than paths that may be replaced.
 std::optional<std::string> final_path(std::string path) {
   constexpr int k_most_links = 40;
@@ -42,8 +41,7 @@ std::optional<std::string> final_path(std::string path) {
     if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
       return path;
     }
-    struct statfs where {};
-    if (::statfs(directory_of(path).c_str(), &where) == 0 && where.f_type == PROC_SUPER_MAGIC) {
+    if (path.starts_with("/proc/")) {
       return std::nullopt;
     }
     std::string target(PATH_MAX, '\0');
@@ -56,12 +54,6 @@ std::optional<std::string> final_path(std::string path) {
   }
   // A loop of links: the direct write reports it.
   return std::nullopt;
-}
-
-mode_t creation_mode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
 }
 
 // Writes `text` and a newline to the open descriptor `fd`.
@@ -91,14 +83,23 @@ Outcome write_in_place(std::string_view file, std::string_view text) {
   return {};
 }
 
-// A new file beside the one it is to replace, removed again unless it
-// takes that file's place.
+// A new file beside the one it is to replace, made with the permission
+// bits a new file gets (0666 before the umask), and removed again unless
+// it takes that file's place.
 class Replacement {
  public:
-  explicit Replacement(const std::string& target)
-      : m_target(target), m_path(directory_of(target) + "/.zelko-cli.XXXXXX") {
-    m_fd.reset(::mkostemp(m_path.data(), O_CLOEXEC));
-    m_error = m_fd ? 0 : errno;
+  explicit Replacement(const std::string& target) : m_target(target) {
+    // The first free name of a few: one that exists (another run's, or one
+    // left by a run that died) is passed over, never followed or reused.
+    const std::string stem = directory_of(target) + "/.zelko-cli.new.";
+    for (int attempt = 0; attempt < 100 && !m_fd; ++attempt) {
+      m_path = stem + "." + std::to_string(attempt);
+      m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      m_error = m_fd ? 0 : errno;
+      if (m_error != EEXIST) {
+        break;
+      }
+    }
     m_made = static_cast<bool>(m_fd);
   }
   Replacement(const Replacement&) = delete;
@@ -142,7 +143,8 @@ bool refuses_new_files(int error) {
 Outcome write_line_to(std::string_view file, std::string_view text) {
   const auto target = final_path(std::string(file));
   struct stat existing {};
-  const bool exists = target && ::stat(target->c_str(), &existing) == 0;
+  // The target is no symbolic link: lstat says what stat would.
+  const bool exists = target && ::lstat(target->c_str(), &existing) == 0;
   if (!target || (exists && !S_ISREG(existing.st_mode))) {
     return write_in_place(file, text);
   }
@@ -153,15 +155,16 @@ Outcome write_line_to(std::string_view file, std::string_view text) {
   if (replacement.error() != 0) {
     return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(replacement.error())));
   }
-  // The new file takes the old one's permission bits and owner; one whose
-  // owner cannot be kept is written in place instead.
-  const mode_t mode = exists ? existing.st_mode & 07777 : creation_mode();
-  if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
-      ::fchown(replacement.fd(), existing.st_uid, existing.st_gid) != 0) {
-    return write_in_place(file, text);
-  }
-  if (::fchmod(replacement.fd(), mode) != 0) {
-    return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(errno)));
+  // The new file takes the old one's owner and permission bits; one whose
+  // owner cannot be kept is written in place instead. (Giving a file the
+  // owner it has already always succeeds.)
+  if (exists) {
+    if (::fchown(replacement.fd(), existing.st_uid, existing.st_gid) != 0) {
+      return write_in_place(file, text);
+    }
+    if (::fchmod(replacement.fd(), existing.st_mode & 07777) != 0) {
+      return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(errno)));
+    }
   }
   if (auto written = write_line(replacement.fd(), text); !written) {
     return std::unexpected(cannot_write(file, written.error()));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ask.hpp"
 #include "commands.hpp"
 #include "setup.hpp"
@@ -5,10 +6,10 @@
 namespace zelko_cli {
 
 Outcome status(Console& console) {
-  const auto answer =
+  auto answer =
       ask<zelko_ipc::ControlResponse::Status>({zelko_ipc::ControlRequest::Status{}});
   if (!answer) {
-    return std::unexpected(answer.error());
+    return std::unexpected(std::move(answer.error()));
   }
   Sink& out = console.out;
   out.text("agent endpoint  ").field(answer->endpoint()).text("\n");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Foreign text shown on a terminal: control characters, DEL, the C1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bash completion, driven the way bash drives it.
 
 #include "cli_fixture.hpp"
@@ -27,9 +28,13 @@ TEST_F(BashCompletion, CommandsAndFlags) {
   const std::string cli = cli_path();
   EXPECT_EQ(complete({cli, ""}),
             "status\nkeys\ngetpub\nfingerprint\ndevices\nauthorize\ngenerate\nsetup\nhelp\n"
-            "--help\n--version\n");
+            "--help\n-h\n--version\n-V\n");
   EXPECT_EQ(complete({cli, "ge"}), "getpub\ngenerate\n");
   EXPECT_EQ(complete({cli, "keys", "--"}), "--long\n--json\n");
+  // A flag already given is not offered again.
+  EXPECT_EQ(complete({cli, "keys", "--long", ""}), "--json\n");
+  EXPECT_EQ(complete({cli, "keys", "--json", "--long", ""}), "\n");
+  EXPECT_EQ(complete({cli, "generate", "--name", "--type", ""}), "--type\n--bits\n");
   EXPECT_EQ(complete({cli, "authorize", ""}), "--minutes\n");
   EXPECT_EQ(complete({cli, "generate", ""}), "--type\n--bits\n--name\n");
   EXPECT_EQ(complete({cli, "generate", "--type", ""}), "ed25519\nrsa\n");
@@ -57,6 +62,25 @@ TEST_F(BashCompletion, FilesAfterOut) {
   write_file(runtime / "notes.txt", "");
   EXPECT_EQ(complete({cli_path(), "getpub", "work", "--out", runtime / "id"}),
             runtime / "id.pub\n");
+}
+
+// The fish completion, asked the way fish asks it.
+TEST(FishCompletion, FirstWordsAndFlagsGivenOnce) {
+  const auto complete = [](const std::string& line) {
+    const RunResult result = run_program(
+        "/usr/bin/env",
+        {"fish", "--no-config", "-c",
+         "source '" ZELKO_COMPLETIONS_DIR "/zelko-cli.fish'; complete --do-complete='" + line +
+             "' | string replace -r '\\t.*' ''; true"},
+        {"PATH=/usr/bin:/bin"});
+    return result.status == 0 ? result.out : "(failed: " + result.err + ")";
+  };
+  const std::string first = complete("zelko-cli ");
+  for (const char* word : {"status\n", "--help\n", "-h\n", "--version\n", "-V\n"}) {
+    EXPECT_NE(first.find(word), std::string::npos) << word << " in " << first;
+  }
+  EXPECT_EQ(complete("zelko-cli keys --long "), "--json\n");
+  EXPECT_EQ(complete("zelko-cli generate --name k "), "--bits\n--type\n");
 }
 
 }  // namespace

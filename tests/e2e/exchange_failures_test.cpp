@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every road from the client to the daemon and back, and how each failure
 // on it reaches the user. `status` serves as the carrier.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The front end: usage, version, the command table and argument errors,
 // none of which may contact the daemon.
 

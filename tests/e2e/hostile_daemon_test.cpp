@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A daemon that is broken or hostile: whatever it sends, the client ends
 // with a report or one clear message, and never hangs past the protocol.
 

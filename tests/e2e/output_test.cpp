@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the client treats its standard output: one write for a report that
 // fits its buffer, a reader that cannot keep up waited for, a reader that
 // goes away left without a word.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // On a terminal, foreign text cannot take over the screen; on pipes and
 // files every byte stays exact.
 
@@ -90,6 +91,23 @@ TEST_F(Terminal, OneRecordPerLine) {
   EXPECT_RUN(on_terminal({"keys", "--long"}, {.out = true}),
              "work\\tlaptop\ted\\n25519\tf\ts\\u{2028}\n", "", 0);
   EXPECT_EQ(run({"keys", "--long"}).out, "work\tlaptop\ted\n25519\tf\ts\xe2\x80\xa8\n");
+}
+
+// Fields far larger than the output buffer are escaped piece by piece,
+// never cut inside a character or an escape.
+TEST_F(Terminal, LongFieldsKeepEveryEscape) {
+  std::string name;
+  std::string shown;
+  std::string json;
+  for (int i = 0; i < 30000; ++i) {
+    name += "\xe2\x80\xae\xe2\x80\xae\x01\xc3\xa9\"";
+    shown += "\\u{202e}\\u{202e}\\x01\xc3\xa9\"";
+    json += "\xe2\x80\xae\xe2\x80\xae\\u0001\xc3\xa9\\\"";
+  }
+  answer("keys\n" + name + "\ted\tf\tc\ts");
+  EXPECT_EQ(on_terminal({"keys"}, {.out = true}).out, shown + "\ted\n");
+  const RunResult piped = run({"keys", "--json"});
+  EXPECT_NE(piped.out.find("\"name\": \"" + json + "\",\n"), std::string::npos);
 }
 
 TEST_F(Terminal, OwnTextsAreUnchanged) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zelko-cli against the stand-in daemon: real keys, a real ssh-agent, and a
 // daemon that must survive whatever a client sends it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "temp_dir.hpp"
 
 #include <unistd.h>

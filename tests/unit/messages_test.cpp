@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/messages.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "setup.hpp"
 
 #include <gtest/gtest.h>

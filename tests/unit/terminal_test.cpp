@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "terminal.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/utf8.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/white_space.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "keyring.hpp"
 
 #include <unistd.h>

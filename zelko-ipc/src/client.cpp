@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/client.hpp"
 
 #include "zelko/ipc/frame.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The daemon's side of the messages: requests decoded, answers built and
 // encoded. The client never needs any of it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/frame.hpp"
 
 namespace zelko_ipc {
@@ -20,10 +21,13 @@ std::uint32_t frame_length(const unsigned char (&header)[4]) {
          (std::uint32_t{header[2]} << 8) | std::uint32_t{header[3]};
 }
 
-std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
-                                                  Deadline deadline) {
+namespace {
+
+// Reads one frame with `fill(buffer, size)`, which reads exactly `size` bytes.
+template <class Fill>
+std::expected<std::string, FrameError> read_frame_with(Fill fill, std::uint32_t max_length) {
   unsigned char header[4];
-  if (auto read = recv_exact(fd, header, sizeof header, deadline); !read) {
+  if (auto read = fill(header, sizeof header); !read) {
     return std::unexpected(FrameError{FrameError::Stage::header, std::move(read.error())});
   }
   const std::uint32_t length = frame_length(header);
@@ -35,13 +39,29 @@ std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_leng
   // The read fills the buffer in place, so no byte of it is ever left
   // unwritten: on a failed read the body is cut back to nothing.
   body.resize_and_overwrite(length, [&](char* data, std::size_t) -> std::size_t {
-    read = recv_exact(fd, data, length, deadline);
+    read = fill(data, length);
     return read ? length : 0;
   });
   if (!read) {
     return std::unexpected(FrameError{FrameError::Stage::body, std::move(read.error())});
   }
   return body;
+}
+
+}  // namespace
+
+std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length) {
+  return read_frame_with(
+      [fd](void* buffer, std::size_t size) { return recv_exact(fd, buffer, size); }, max_length);
+}
+
+std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
+                                                  Deadline deadline) {
+  return read_frame_with(
+      [fd, deadline](void* buffer, std::size_t size) {
+        return recv_exact(fd, buffer, size, deadline);
+      },
+      max_length);
 }
 
 }  // namespace zelko_ipc

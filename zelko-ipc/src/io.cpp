@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/io.hpp"
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "zelko/ipc/os_error.hpp"
@@ -12,26 +14,57 @@ namespace zelko_ipc {
 
 namespace {
 
-// Waits until `fd` is ready for `events` or, with a deadline, until it
-// passes. False when the deadline came first.
-bool wait_for(int fd, short events, Deadline deadline) {
-  while (true) {
-    int timeout = -1;
-    if (deadline) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          *deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        return false;
-      }
-      timeout = static_cast<int>(left.count());
-    }
-    pollfd waiting{fd, events, 0};
-    const int ready = ::poll(&waiting, 1, timeout);
-    if (ready > 0 || (ready < 0 && errno != EINTR)) {
-      // An error or a hang-up is for the next call to report.
-      return true;
-    }
+// Waits until `fd` is ready for `events`, or until `timeout` milliseconds
+// (-1: no limit) have passed; false when they passed first. An error or a
+// hang-up counts as ready: it is for the next call to report.
+bool wait_ready(int fd, short events, int timeout) {
+  pollfd waiting{fd, events, 0};
+  int ready = 0;
+  while ((ready = ::poll(&waiting, 1, timeout)) < 0 && errno == EINTR) {
   }
+  return ready != 0;
+}
+
+// How long until `deadline`, in whole milliseconds (at least 0).
+int milliseconds_until(Deadline deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// Fills `size` bytes at `buffer` from `fd`; when `Timed`, only until
+// `deadline`.
+template <bool Timed>
+std::expected<void, std::string> receive(int fd, void* buffer, std::size_t size,
+                                         Deadline deadline) {
+  auto* at = static_cast<char*>(buffer);
+  while (size > 0) {
+    if constexpr (Timed) {
+      const int left = milliseconds_until(deadline);
+      if (left == 0 || !wait_ready(fd, POLLIN, left)) {
+        return std::unexpected(std::string(k_timed_out));
+      }
+    }
+    const ssize_t received = ::recv(fd, at, size, 0);
+    if (received < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if constexpr (!Timed) {
+          wait_ready(fd, POLLIN, -1);
+        }
+        continue;
+      }
+      return std::unexpected(describe_os_error(errno));
+    }
+    if (received == 0) {
+      return std::unexpected(std::string(k_short_read));
+    }
+    at += received;
+    size -= static_cast<std::size_t>(received);
+  }
+  return {};
 }
 
 }  // namespace
@@ -44,7 +77,7 @@ std::expected<void, WriteError> write_all(int fd, std::string_view bytes) {
         continue;
       }
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        wait_for(fd, POLLOUT, std::nullopt);
+        wait_ready(fd, POLLOUT, -1);
         continue;
       }
       const int code = errno;
@@ -58,27 +91,13 @@ std::expected<void, WriteError> write_all(int fd, std::string_view bytes) {
   return {};
 }
 
+std::expected<void, std::string> recv_exact(int fd, void* buffer, std::size_t size) {
+  return receive<false>(fd, buffer, size, {});
+}
+
 std::expected<void, std::string> recv_exact(int fd, void* buffer, std::size_t size,
                                             Deadline deadline) {
-  auto* at = static_cast<char*>(buffer);
-  while (size > 0) {
-    if (deadline && !wait_for(fd, POLLIN, deadline)) {
-      return std::unexpected(std::string(k_timed_out));
-    }
-    const ssize_t received = ::recv(fd, at, size, 0);
-    if (received < 0) {
-      if (errno == EINTR || (deadline && (errno == EAGAIN || errno == EWOULDBLOCK))) {
-        continue;
-      }
-      return std::unexpected(describe_os_error(errno));
-    }
-    if (received == 0) {
-      return std::unexpected(std::string(k_short_read));
-    }
-    at += received;
-    size -= static_cast<std::size_t>(received);
-  }
-  return {};
+  return receive<true>(fd, buffer, size, deadline);
 }
 
 }  // namespace zelko_ipc

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client's side of the messages: requests encoded, answers decoded.
 
 #include "zelko/ipc/messages.hpp"

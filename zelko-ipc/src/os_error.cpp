@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/os_error.hpp"
 
 #include <algorithm>

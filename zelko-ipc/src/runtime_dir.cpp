@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/runtime_dir.hpp"
 
 #include <cstdlib>

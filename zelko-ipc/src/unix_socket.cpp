@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "zelko/ipc/unix_socket.hpp"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Framing shared by both ends of the control socket: a 4-byte big-endian
@@ -31,7 +32,10 @@ struct FrameError {
 /// `max_length` bytes. The length is checked before anything is allocated,
 /// the body is read straight into a buffer of exactly its size, and nothing
 /// past it is asked of the socket.
+[[nodiscard]] std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length);
+
+/// The same, giving up once `deadline` has passed.
 [[nodiscard]] std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
-                                                                Deadline deadline = std::nullopt);
+                                                                Deadline deadline);
 
 }  // namespace zelko_ipc

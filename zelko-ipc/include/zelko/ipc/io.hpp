@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Whole-buffer reads and writes on file descriptors.
@@ -5,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <expected>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,8 +15,8 @@ inline constexpr std::string_view k_short_write = "failed to write whole buffer"
 inline constexpr std::string_view k_short_read = "failed to fill whole buffer";
 inline constexpr std::string_view k_timed_out = "timed out";
 
-/// When a read must be over, if ever.
-using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+/// When a read must be over.
+using Deadline = std::chrono::steady_clock::time_point;
 
 /// What went wrong with a write: the error number (0 when a call accepted
 /// nothing) and its rendered text.
@@ -32,9 +32,11 @@ struct WriteError {
 
 /// Fills `size` bytes at `buffer` from the socket `fd` with recv, repeating
 /// after short reads and interruptions. Returns k_short_read when the stream
-/// ends first, k_timed_out when `deadline` passes first, or the rendered
-/// system error.
+/// ends first, or the rendered system error.
+[[nodiscard]] std::expected<void, std::string> recv_exact(int fd, void* buffer, std::size_t size);
+
+/// The same, giving up with k_timed_out once `deadline` has passed.
 [[nodiscard]] std::expected<void, std::string> recv_exact(int fd, void* buffer, std::size_t size,
-                                                          Deadline deadline = std::nullopt);
+                                                          Deadline deadline);
 
 }  // namespace zelko_ipc

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Control records: one line of TAB-separated fields in which backslash, TAB

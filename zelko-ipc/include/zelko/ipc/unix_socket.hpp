@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Unix-domain stream sockets: the one place that fills a sockaddr_un.
