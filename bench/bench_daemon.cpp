@@ -44,7 +44,8 @@ std::string keys_answer(std::size_t count, bool escaped) {
           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[(i * 7 + c * 13) %
                                                                              64]);
     }
-    const std::string comment = std::string(name) + (escaped ? "@laptop\texample" : "@laptop.example");
+    const std::string comment =
+        std::string(name) + (escaped ? "@laptop\texample" : "@laptop.example");
     const std::string_view fields[] = {name, i % 5 == 0 ? "ssh-rsa" : "ssh-ed25519", fingerprint,
                                        comment, "ok"};
     answer += '\n';
@@ -74,7 +75,8 @@ Answers generated_answers(const std::string& directory, std::size_t key_count, b
       ControlResponse::Status{directory + "/agent.sock", "Pixel 8, connected", "fresh", "",
                               ""}}.encode());
   answers.devices = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::Devices{{{"Pixel 8", "paired 2026-11-02", false}}}}.encode());
+      ControlResponse::Devices{{{"Pixel 8", "paired 2026-11-02",
+                                 false}}}}.encode());
   answers.pubkey = zelko_ipc::make_frame(ControlResponse{
       ControlResponse::PublicKey{
           "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0VnpGbnN+fvm8hlW652upMO+Ca "
@@ -103,9 +105,9 @@ int main(int argc, char** argv) {
   const std::string directory = std::string(argv[1]) + "/zelko";
   ::mkdir(directory.c_str(), 0700);
   const std::string path = directory + "/control.sock";
-  const Answers answers = from_file ? one_answer(argv[3])
-                                    : generated_answers(directory, std::strtoul(argv[2], nullptr, 10),
-                                                        argc == 4);
+  const Answers answers =
+      from_file ? one_answer(argv[3])
+                : generated_answers(directory, std::strtoul(argv[2], nullptr, 10), argc == 4);
 
   ::unlink(path.c_str());
   auto listener = zelko_ipc::listen_unix(path, 128);

@@ -48,9 +48,8 @@ void Sink::put_json(std::string_view foreign) {
 }
 
 Sink& Sink::message(const zelko_ipc::Message& message) {
-  message.for_each_part([&](std::string_view part, bool foreign) {
-    foreign ? field(part) : text(part);
-  });
+  message.for_each_part(
+      [&](std::string_view part, bool foreign) { foreign ? field(part) : text(part); });
   return *this;
 }
 

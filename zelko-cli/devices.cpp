@@ -5,8 +5,7 @@
 namespace zelko_cli {
 
 Outcome devices(Console& console) {
-  auto answer =
-      ask<zelko_ipc::ControlResponse::Devices>({zelko_ipc::ControlRequest::Devices{}});
+  auto answer = ask<zelko_ipc::ControlResponse::Devices>({zelko_ipc::ControlRequest::Devices{}});
   if (!answer) {
     return std::unexpected(std::move(answer.error()));
   }

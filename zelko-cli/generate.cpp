@@ -4,8 +4,8 @@
 
 #include "ask.hpp"
 #include "commands.hpp"
-#include "zelko/ipc/white_space.hpp"
 #include "zelko/ipc/decimal.hpp"
+#include "zelko/ipc/white_space.hpp"
 
 namespace zelko_cli {
 
@@ -16,7 +16,7 @@ using Request = zelko_ipc::ControlRequest::Generate;
 // Reads the flag/value pairs from the left into a request. The name is
 // checked separately: the pairs only tell whether "--name" was given.
 std::expected<Request, Message> read_pairs(std::span<const std::string_view> arguments,
-                                               bool& named) {
+                                           bool& named) {
   Request request{"ed25519", 0, {}};
   std::size_t at = 0;
   for (; at + 1 < arguments.size(); at += 2) {

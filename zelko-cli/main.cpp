@@ -19,8 +19,9 @@ using zelko_cli::Outcome;
 Outcome check_utf8(std::span<const std::string_view> arguments) {
   for (const std::string_view argument : arguments) {
     if (!zelko_ipc::is_valid_utf8(argument)) {
-      return std::unexpected(
-          Message("argument ").quoted(zelko_ipc::to_utf8_lossy(argument)).own(" is not valid UTF-8"));
+      return std::unexpected(Message("argument ")
+                                 .quoted(zelko_ipc::to_utf8_lossy(argument))
+                                 .own(" is not valid UTF-8"));
     }
   }
   return {};
@@ -46,7 +47,8 @@ Ending run_and_report(std::span<const std::string_view> arguments, zelko_cli::Co
     if (flushed.error().code == EPIPE) {
       return {Outcome(), true};
     }
-    return {std::unexpected(Message("cannot write to standard output: ").own(flushed.error().text))};
+    return {
+        std::unexpected(Message("cannot write to standard output: ").own(flushed.error().text))};
   }
   return {};
 }

@@ -94,7 +94,8 @@ class Replacement {
     const std::string stem = directory_of(target) + "/.zelko-cli.new.";
     for (int attempt = 0; attempt < 100 && !m_fd; ++attempt) {
       m_path = stem + "." + std::to_string(attempt);
-      m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      m_fd.reset(
+          ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
       m_error = m_fd ? 0 : errno;
       if (m_error != EEXIST) {
         break;

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "zelko/ipc/white_space.hpp"
 #include "zelko/ipc/client.hpp"
 #include "zelko/ipc/utf8.hpp"
+#include "zelko/ipc/white_space.hpp"
 
 namespace zelko_cli::setup {
 

@@ -6,8 +6,7 @@
 namespace zelko_cli {
 
 Outcome status(Console& console) {
-  auto answer =
-      ask<zelko_ipc::ControlResponse::Status>({zelko_ipc::ControlRequest::Status{}});
+  auto answer = ask<zelko_ipc::ControlResponse::Status>({zelko_ipc::ControlRequest::Status{}});
   if (!answer) {
     return std::unexpected(std::move(answer.error()));
   }

@@ -27,8 +27,8 @@ char32_t code_point_e2(std::uint8_t second, std::uint8_t third) {
 }
 
 bool unsafe_e2(char32_t c) {
-  return c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 ||
-         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+  return c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
 }
 
 }  // namespace

@@ -67,12 +67,12 @@ TEST_F(BashCompletion, FilesAfterOut) {
 // The fish completion, asked the way fish asks it.
 TEST(FishCompletion, FirstWordsAndFlagsGivenOnce) {
   const auto complete = [](const std::string& line) {
-    const RunResult result = run_program(
-        "/usr/bin/env",
-        {"fish", "--no-config", "-c",
-         "source '" ZELKO_COMPLETIONS_DIR "/zelko-cli.fish'; complete --do-complete='" + line +
-             "' | string replace -r '\\t.*' ''; true"},
-        {"PATH=/usr/bin:/bin"});
+    const RunResult result =
+        run_program("/usr/bin/env",
+                    {"fish", "--no-config", "-c",
+                     "source '" ZELKO_COMPLETIONS_DIR "/zelko-cli.fish'; complete --do-complete='" +
+                         line + "' | string replace -r '\\t.*' ''; true"},
+                    {"PATH=/usr/bin:/bin"});
     return result.status == 0 ? result.out : "(failed: " + result.err + ")";
   };
   const std::string first = complete("zelko-cli ");

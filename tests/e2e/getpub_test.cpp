@@ -128,7 +128,8 @@ TEST_F(GetPub, ReplacesTheFileWhole) {
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   ASSERT_EQ(::stat(file().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 3) << "left over";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 3)
+      << "left over";
 
   // What is not a plain file is written as it is: a pipe, a redirected stream.
   EXPECT_RUN(run({"getpub", "k", "--out", "/dev/stdout"}), "ssh-ed25519 AAAA k\n", "", 0);
@@ -150,7 +151,8 @@ TEST_F(GetPub, CutShortWriteLeavesTheOldFile) {
   daemon->wait_idle();
   EXPECT_RUN(cut, "", "zelko-cli: cannot write " + file() + ": File too large (os error 27)\n", 1);
   EXPECT_EQ(read_file(file()), "old key\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 2) << "left over";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 2)
+      << "left over";
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ namespace {
 class Output : public CliTest {
  protected:
   RunResult run_with(const std::vector<std::string>& arguments, OutputPlan plan) {
-    RunResult result = run_program(cli_path(), arguments, {"XDG_RUNTIME_DIR=" + runtime.path()},
-                                   20, {}, plan);
+    RunResult result =
+        run_program(cli_path(), arguments, {"XDG_RUNTIME_DIR=" + runtime.path()}, 20, {}, plan);
     daemon->wait_idle();
     return result;
   }

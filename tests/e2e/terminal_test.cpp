@@ -81,10 +81,12 @@ TEST_F(Terminal, DaemonTextsOnStandardError) {
 // A field cannot forge a line or a column of the report on a terminal.
 TEST_F(Terminal, OneRecordPerLine) {
   answer("status\n/run/a.sock\tpixel\\nwindow          all\tfresh\t\t");
-  const std::string rest = "window          all\nmetadata        fresh\nwindow          none active\n";
+  const std::string rest =
+      "window          all\nmetadata        fresh\nwindow          none active\n";
   EXPECT_EQ(on_terminal({"status"}, {.out = true}).out,
             "agent endpoint  /run/a.sock\nthis shell      no agent (SSH_AUTH_SOCK is not set)\n"
-            "phone           pixel\\n" + rest);
+            "phone           pixel\\n" +
+                rest);
   EXPECT_NE(run({"status"}).out.find("phone           pixel\n" + rest), std::string::npos);
 
   answer("keys\nwork\\tlaptop\ted\\n25519\tf\tc\ts\xe2\x80\xa8");

@@ -181,8 +181,9 @@ TEST_F(DerodiSim, NamesAreChecked) {
                   ControlRequest{ControlRequest::Generate{"ed25519", 0, name}}.encode())),
               expected)
         << name;
-    EXPECT_EQ(raw_exchange(zelko_ipc::make_frame(ControlRequest{ControlRequest::GetPub{name}}.encode())),
-              expected)
+    EXPECT_EQ(
+        raw_exchange(zelko_ipc::make_frame(ControlRequest{ControlRequest::GetPub{name}}.encode())),
+        expected)
         << name;
   }
   EXPECT_EQ(cli(sim(), {"keys"}).out.find("two"), std::string::npos);
@@ -225,9 +226,9 @@ TEST(DerodiSimBehaviour, StopsCleanlyOnSigterm) {
 TEST(DerodiSimBehaviour, HelpNamesEveryFlag) {
   const RunResult help = run_program(sim_path(), {"--help"}, {});
   EXPECT_EQ(help.status, 0);
-  for (const char* flag : {"--runtime-dir", "--state-dir", "--keep-state", "--ready-file", "--stale",
-                           "--refuse", "--refuse-trusted-destination", "--refuse-signatures",
-                           "--approval-delay", "--help"}) {
+  for (const char* flag :
+       {"--runtime-dir", "--state-dir", "--keep-state", "--ready-file", "--stale", "--refuse",
+        "--refuse-trusted-destination", "--refuse-signatures", "--approval-delay", "--help"}) {
     EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
   }
   const RunResult bad = run_program(sim_path(), {"--approval-delay", "soon"}, {});

@@ -56,8 +56,10 @@ TEST(DerodiSimLife, ServesOneClientWhileOthersStall) {
   const auto start = Clock::now();
   const RunResult status = cli(sim, {"status"});
   const long took = milliseconds_since(start);
-  std::printf("status answered in %ld ms beside 3 silent clients, a dripping one and a pending "
-              "approval\n", took);
+  std::printf(
+      "status answered in %ld ms beside 3 silent clients, a dripping one and a pending "
+      "approval\n",
+      took);
   EXPECT_EQ(status.status, 0) << status.err;
   EXPECT_TRUE(status.out.starts_with("agent endpoint  " + sim.agent_socket())) << status.out;
   pending.join();
@@ -109,8 +111,8 @@ TEST(DerodiSimLife, AnAgentThatDiesStopsTheSim) {
 TEST(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
   RunningSim sim({"--approval-delay", "2"});
   // Killed after a second, while the phone still has the request.
-  const RunResult gone = run_program(cli_path(), {"generate", "--name", "abandoned"},
-                                     sim.environment(), 1);
+  const RunResult gone =
+      run_program(cli_path(), {"generate", "--name", "abandoned"}, sim.environment(), 1);
   EXPECT_EQ(gone.status, -1);
   std::this_thread::sleep_for(1500ms);
   const RunResult keys = cli(sim, {"keys"});
@@ -126,8 +128,8 @@ TEST(DerodiSimLife, SignaturesNeedAWindowWhenThePhoneRefusesThem) {
   const std::string key = scratch / "work.pub";
   ASSERT_EQ(cli(sim, {"getpub", "work", "--out", key}).status, 0);
   write_file(scratch / "message", "signed by the phone\n");
-  const std::vector<std::string> sign = {"ssh-keygen", "-Y", "sign", "-f", key, "-n", "file",
-                                         scratch / "message"};
+  const std::vector<std::string> sign = {"ssh-keygen", "-Y", "sign", "-f",
+                                         key,          "-n", "file", scratch / "message"};
   EXPECT_NE(tool(sim, sign).status, 0);
   EXPECT_EQ(cli(sim, {"authorize", "--minutes", "5"}).status, 0);
   const RunResult signed_now = tool(sim, sign);

@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zelko_test {
 

@@ -76,9 +76,8 @@ std::string drain(int fd) {
 }
 
 // Runs one exchange_on against a daemon end that already holds `reply`.
-std::expected<ControlResponse, zelko_ipc::Message> exchange_with_reply(const std::string& reply,
-                                                                std::string* request = nullptr,
-                                                                bool close_after = true) {
+std::expected<ControlResponse, zelko_ipc::Message> exchange_with_reply(
+    const std::string& reply, std::string* request = nullptr, bool close_after = true) {
   Connection connection;
   std::thread daemon([&] {
     std::size_t sent = 0;
@@ -235,8 +234,9 @@ TEST(Exchange, InterruptedConnectIsNotRetried) {
   }
   ::unsetenv("XDG_RUNTIME_DIR");
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().text(), "cannot reach derodi at " + path +
-                                ": Interrupted system call (os error 4)\nis the daemon running?");
+  EXPECT_EQ(result.error().text(),
+            "cannot reach derodi at " + path +
+                ": Interrupted system call (os error 4)\nis the daemon running?");
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ namespace {
 
 std::string for_terminal(std::string_view text) {
   std::string out(text.size() * zelko_cli::k_terminal_expansion, '\0');
-  out.resize(static_cast<std::size_t>(zelko_cli::write_for_terminal(out.data(), text) - out.data()));
+  out.resize(
+      static_cast<std::size_t>(zelko_cli::write_for_terminal(out.data(), text) - out.data()));
   return out;
 }
 
@@ -59,7 +60,8 @@ TEST(Terminal, JsonStaysTheSameValue) {
       {"plain", R"("plain")"},
       {"\x1b[31m\"\\", R"("\u001b[31m\"\\")"},
       {"\x7f\xc2\x85\xe2\x80\xae\xe2\x81\xa8", R"("\u007f\u0085\u202e\u2068")"},
-      {"\xe2\x80\xa8\xd8\x9c\xc3\xa9", R"("\u2028\u061c)" "\xc3\xa9\""},
+      {"\xe2\x80\xa8\xd8\x9c\xc3\xa9", R"("\u2028\u061c)"
+                                       "\xc3\xa9\""},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(json_for_terminal(row.text), row.literal) << row.text;

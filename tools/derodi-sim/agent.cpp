@@ -38,7 +38,8 @@ std::expected<Agent, std::string> Agent::start(const std::string& socket_path) {
 }
 
 Agent::Agent(Agent&& other) noexcept
-    : m_pid(std::exchange(other.m_pid, -1)), m_socket_path(std::exchange(other.m_socket_path, {})) {}
+    : m_pid(std::exchange(other.m_pid, -1)),
+      m_socket_path(std::exchange(other.m_socket_path, {})) {}
 
 Agent::~Agent() {
   stop();

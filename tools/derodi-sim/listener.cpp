@@ -20,8 +20,7 @@ std::expected<Listener, std::string> Listener::open(const std::string& path) {
   auto socket = zelko_ipc::listen_unix(pending);
   ::umask(previous);
   struct stat made {};
-  if (!socket || ::rename(pending.c_str(), path.c_str()) != 0 ||
-      ::stat(path.c_str(), &made) != 0) {
+  if (!socket || ::rename(pending.c_str(), path.c_str()) != 0 || ::stat(path.c_str(), &made) != 0) {
     const std::string reason = socket ? zelko_ipc::describe_os_error(errno) : socket.error();
     ::unlink(pending.c_str());
     return std::unexpected("cannot listen on " + path + ": " + reason);

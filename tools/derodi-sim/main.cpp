@@ -109,7 +109,7 @@ std::expected<std::vector<Key>, std::string> starting_keys(const std::string& di
 // Waits until a stop signal arrives or the agent dies, and delivers the
 // ready notice meanwhile. Returns why it stopped: nothing for a signal.
 std::expected<void, std::string> wait_for_the_end(int signals, Agent& agent,
-                                                   std::optional<ReadyNotice>& ready) {
+                                                  std::optional<ReadyNotice>& ready) {
   while (true) {
     pollfd waiting{signals, POLLIN, 0};
     if (::poll(&waiting, 1, 50) > 0) {

@@ -88,8 +88,9 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       }
       options.behaviour.approval_delay = std::chrono::seconds(*seconds);
     } else {
-      return std::unexpected(
-          std::string("unknown flag or missing value: ").append(quoted(flag)).append("; try --help"));
+      return std::unexpected(std::string("unknown flag or missing value: ")
+                                 .append(quoted(flag))
+                                 .append("; try --help"));
     }
   }
   if (options.help) {

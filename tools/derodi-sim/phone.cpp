@@ -61,34 +61,36 @@ std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
   char time[32];
   std::strftime(time, sizeof time, same_day ? "%H:%M" : "%Y-%m-%d %H:%M", &when);
   const auto left = std::chrono::ceil<std::chrono::minutes>(expires - now).count();
-  return std::string("expires ").append(time).append(" (").append(std::to_string(left)).append(
-      " min left)");
+  return std::string("expires ")
+      .append(time)
+      .append(" (")
+      .append(std::to_string(left))
+      .append(" min left)");
 }
 
 }  // namespace
 
 ControlResponse Phone::answer(const ControlRequest& request, const Client& client) {
-  return std::visit(Overloaded{
-                        [&](const ControlRequest::Status&) { return status(); },
-                        [&](const ControlRequest::Glance&) {
-                          const std::lock_guard lock(m_mutex);
-                          return ControlResponse{ControlResponse::Glance{
-                              true, true, static_cast<std::uint32_t>(m_keys.size())}};
-                        },
-                        [&](const ControlRequest::Keys&) { return keys(); },
-                        [&](const ControlRequest::GetPub& r) { return public_key(r.name); },
-                        [&](const ControlRequest::Devices&) {
-                          return ControlResponse{ControlResponse::Devices{
-                              {"Pixel 8 (simulated)", "paired 2026-11-02, connected", false},
-                              {"Old phone", "paired 2025-01-10, lost", true},
-                          }};
-                        },
-                        [&](const ControlRequest::Authorize& r) {
-                          return authorize(r.minutes, client);
-                        },
-                        [&](const ControlRequest::Generate& r) { return generate(r, client); },
-                    },
-                    request.value);
+  return std::visit(
+      Overloaded{
+          [&](const ControlRequest::Status&) { return status(); },
+          [&](const ControlRequest::Glance&) {
+            const std::lock_guard lock(m_mutex);
+            return ControlResponse{
+                ControlResponse::Glance{true, true, static_cast<std::uint32_t>(m_keys.size())}};
+          },
+          [&](const ControlRequest::Keys&) { return keys(); },
+          [&](const ControlRequest::GetPub& r) { return public_key(r.name); },
+          [&](const ControlRequest::Devices&) {
+            return ControlResponse{ControlResponse::Devices{
+                {"Pixel 8 (simulated)", "paired 2026-11-02, connected", false},
+                {"Old phone", "paired 2025-01-10, lost", true},
+            }};
+          },
+          [&](const ControlRequest::Authorize& r) { return authorize(r.minutes, client); },
+          [&](const ControlRequest::Generate& r) { return generate(r, client); },
+      },
+      request.value);
 }
 
 bool Phone::window_open() const {
@@ -101,13 +103,12 @@ ControlResponse Phone::status() const {
   if (window_open()) {
     window = m_window_scope + "; " + expiry_text(m_window_expires, Clock::now());
   }
-  return {ControlResponse::Status{m_endpoint, "Pixel 8 (simulated), connected",
-                                  m_behaviour.stale
-                                      ? "STALE: never synchronised with the phone"
-                                      : std::string("fresh, ")
-                                            .append(std::to_string(m_keys.size()))
-                                            .append(" keys"),
-                                  window, ""}};
+  return {ControlResponse::Status{
+      m_endpoint, "Pixel 8 (simulated), connected",
+      m_behaviour.stale
+          ? "STALE: never synchronised with the phone"
+          : std::string("fresh, ").append(std::to_string(m_keys.size())).append(" keys"),
+      window, ""}};
 }
 
 ControlResponse Phone::keys() const {

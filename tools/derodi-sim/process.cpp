@@ -2,10 +2,10 @@
 #include "process.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -123,7 +123,7 @@ char* status_word_kept(char* begin, char* end) {
 // line's LF included) becomes filler. Returns the list.
 template <std::size_t N>
 std::expected<RecordList<N>, std::string_view> decode_list(std::string payload, std::size_t start,
-                                                          char* (*finish)(char*, char*)) {
+                                                           char* (*finish)(char*, char*)) {
   char* const base = payload.data();
   char* const end = base + payload.size();
   char* first = end;
@@ -229,8 +229,8 @@ Decoded decode_glance(std::string payload, const Lines& lines) {
 }
 
 Decoded decode_public_key(std::string payload, const Lines& lines) {
-  return ControlResponse{
-      ControlResponse::PublicKey{take_field(std::move(payload), lines.body_start, lines.body_size)}};
+  return ControlResponse{ControlResponse::PublicKey{
+      take_field(std::move(payload), lines.body_start, lines.body_size)}};
 }
 
 Decoded decode_authorized(std::string payload, const Lines& lines) {

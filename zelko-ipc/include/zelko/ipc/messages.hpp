@@ -128,7 +128,9 @@ class RecordList {
   }
 
  private:
-  [[nodiscard]] std::string_view records() const { return std::string_view(m_text).substr(m_start); }
+  [[nodiscard]] std::string_view records() const {
+    return std::string_view(m_text).substr(m_start);
+  }
 
   /// Takes the next record off the front of `rest`; false when there is none.
   static bool next(std::string_view& rest, std::array<std::string_view, N>& fields) {
@@ -142,13 +144,13 @@ class RecordList {
     }
     // A record holds exactly N - 1 field breaks.
     for (std::size_t i = 0; i + 1 < N; ++i) {
-      const auto* stop =
-          static_cast<const char*>(std::memchr(at, k_field_break, static_cast<std::size_t>(end - at)));
+      const auto* stop = static_cast<const char*>(
+          std::memchr(at, k_field_break, static_cast<std::size_t>(end - at)));
       fields[i] = {at, static_cast<std::size_t>(stop - at)};
       at = stop + 1;
     }
-    const auto* stop =
-        static_cast<const char*>(std::memchr(at, k_record_break, static_cast<std::size_t>(end - at)));
+    const auto* stop = static_cast<const char*>(
+        std::memchr(at, k_record_break, static_cast<std::size_t>(end - at)));
     fields[N - 1] = {at, static_cast<std::size_t>((stop == nullptr ? end : stop) - at)};
     rest = stop == nullptr ? std::string_view() : std::string_view(stop + 1, end);
     return true;
