@@ -31,6 +31,7 @@ endif()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 check_pie_supported(LANGUAGES CXX)
 
+set(ZELKO_EXPECT_HARDENED FALSE)
 if(ZELKO_HARDENING)
   foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
     string(MAKE_C_IDENTIFIER "ZELKO_HAVE${flag}" have)
@@ -44,8 +45,17 @@ if(ZELKO_HARDENING)
   # already choose is kept.
   string(TOUPPER "${CMAKE_BUILD_TYPE}" build_type)
   set(flags "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${build_type}}")
-  if(NOT flags MATCHES "_FORTIFY_SOURCE" AND flags MATCHES "(^| )-O([1-3gsz]|fast)?( |$)")
+  set(optimising FALSE)
+  if(flags MATCHES "(^| )-O([1-3gsz]|fast)?( |$)")
+    set(optimising TRUE)
+  endif()
+  if(optimising AND NOT flags MATCHES "_FORTIFY_SOURCE")
     add_compile_definitions(_FORTIFY_SOURCE=3)
+  endif()
+  # The install test checks the program's hardening where the build can
+  # have all of it: optimised, and not instrumented by a sanitizer.
+  if(optimising AND NOT flags MATCHES "_FORTIFY_SOURCE=0" AND NOT flags MATCHES "-fsanitize")
+    set(ZELKO_EXPECT_HARDENED TRUE)
   endif()
 
   add_link_options(LINKER:-z,relro LINKER:-z,now)
