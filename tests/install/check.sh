@@ -14,19 +14,13 @@ version=$3
 hardened=$4
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelko-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+check="install check"
+source "$(dirname "$0")/../checks.sh"
 
 tools=(groff zsh fish)
 [ "$hardened" = hardened ] && tools+=(hardening-check)
-for tool in "${tools[@]}"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "install check: $tool is missing"
-    [ -n "${CI:-}" ] && exit 1
-    exit 77
-  fi
-done
+require_tools "${tools[@]}"
 
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 expect_file() { [ -f "$1" ] || fail "missing $1"; }
 
 echo "== cmake --install into a temporary prefix, as it is and stripped"
@@ -71,9 +65,4 @@ bash -n "$source/completions/zelko-cli.bash" || fail "bash completion syntax"
 zsh -n "$source/completions/_zelko-cli" || fail "zsh completion syntax"
 fish -n "$source/completions/zelko-cli.fish" || fail "fish completion syntax"
 
-if [ $failures -eq 0 ]; then
-  echo "install check: everything in place"
-else
-  echo "install check: $failures problem(s)"
-  exit 1
-fi
+finish "everything in place"

@@ -12,17 +12,10 @@ source=$(cd "$1" && pwd)
 version=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelko-packages.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+check="packages check"
+source "$(dirname "$0")/../checks.sh"
 
-for tool in cpack dpkg-deb lintian rpm rpmbuild rpmlint hardening-check readelf; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "packages check: $tool is missing"
-    [ -n "${CI:-}" ] && exit 1
-    exit 77
-  fi
-done
-
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+require_tools cpack dpkg-deb lintian rpm rpmbuild rpmlint hardening-check readelf
 
 # Package time stamps come from the last commit, or a fixed day.
 SOURCE_DATE_EPOCH=$(git -C "$source" log -1 --format=%ct 2>/dev/null || echo 1796688000)
@@ -134,9 +127,4 @@ symbols=$(nm "${trees[0]}/build-static/zelko-cli/zelko-cli")
 [[ $symbols == *__stack_chk_fail* ]] || fail "the standalone program lacks the stack protector"
 [[ $symbols == *_chk* ]] || fail "the standalone program lacks FORTIFY_SOURCE"
 
-if [ $failures -eq 0 ]; then
-  echo "packages check: all three build the same twice and pass their checks"
-else
-  echo "packages check: $failures problem(s)"
-  exit 1
-fi
+finish "all three build the same twice and pass their checks"
