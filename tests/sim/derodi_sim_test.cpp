@@ -23,15 +23,6 @@
 namespace zelko_test {
 namespace {
 
-RunResult cli(const RunningSim& sim, const std::vector<std::string>& arguments,
-              bool with_agent = false) {
-  return run_program(cli_path(), arguments, sim.environment(with_agent), 60);
-}
-
-RunResult tool(const RunningSim& sim, const std::vector<std::string>& argv) {
-  return run_program("/usr/bin/env", argv, sim.environment(true), 60);
-}
-
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::istringstream in(text);
@@ -79,9 +70,9 @@ class DerodiSim : public testing::Test {
 };
 
 TEST_F(DerodiSim, EveryKeyAgreesWithSshKeygenAndTheAgent) {
-  const RunResult listing = cli(sim(), {"keys"});
+  const RunResult listing = sim().cli({"keys"});
   ASSERT_EQ(listing.status, 0) << listing.err;
-  const RunResult agent_keys = tool(sim(), {"ssh-add", "-L"});
+  const RunResult agent_keys = sim().tool({"ssh-add", "-L"});
   ASSERT_EQ(agent_keys.status, 0) << agent_keys.err;
   const auto names = lines(listing.out);
   ASSERT_GE(names.size(), 3u);
@@ -89,18 +80,18 @@ TEST_F(DerodiSim, EveryKeyAgreesWithSshKeygenAndTheAgent) {
   for (const std::string& line : names) {
     const std::string name = line.substr(0, line.find('\t'));
     const std::string file = scratch / (name + ".pub");
-    ASSERT_EQ(cli(sim(), {"getpub", name, "--out", file}).status, 0) << name;
-    const RunResult computed = tool(sim(), {"ssh-keygen", "-l", "-E", "sha256", "-f", file});
+    ASSERT_EQ(sim().cli({"getpub", name, "--out", file}).status, 0) << name;
+    const RunResult computed = sim().tool({"ssh-keygen", "-l", "-E", "sha256", "-f", file});
     ASSERT_EQ(computed.status, 0) << computed.err;
-    const RunResult fingerprint = cli(sim(), {"fingerprint", name});
+    const RunResult fingerprint = sim().cli({"fingerprint", name});
     EXPECT_EQ(fingerprint.out, word(computed.out, 1) + " " + name + "\n");
     EXPECT_NE(agent_keys.out.find(read_file(file)), std::string::npos) << name;
   }
 }
 
 TEST_F(DerodiSim, ListingMatchesSshAddFingerprints) {
-  const RunResult listing = cli(sim(), {"keys", "--long"});
-  const RunResult agent = tool(sim(), {"ssh-add", "-l"});
+  const RunResult listing = sim().cli({"keys", "--long"});
+  const RunResult agent = sim().tool({"ssh-add", "-l"});
   ASSERT_EQ(agent.status, 0);
   for (const std::string& line : lines(listing.out)) {
     const std::string fingerprint = line.substr(line.find("SHA256:"), 50);
@@ -110,41 +101,41 @@ TEST_F(DerodiSim, ListingMatchesSshAddFingerprints) {
 }
 
 TEST_F(DerodiSim, GeneratedKeyIsListedAndInTheAgent) {
-  const RunResult made = cli(sim(), {"generate", "--name", "made-in-test"});
+  const RunResult made = sim().cli({"generate", "--name", "made-in-test"});
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_TRUE(made.out.starts_with("ssh-ed25519 "));
   const std::string fingerprint = word(made.err.substr(made.err.find("generated '")), 2);
   EXPECT_TRUE(fingerprint.starts_with("SHA256:")) << made.err;
-  EXPECT_NE(cli(sim(), {"keys"}).out.find("made-in-test\tssh-ed25519\n"), std::string::npos);
-  EXPECT_EQ(cli(sim(), {"fingerprint", "made-in-test"}).out, fingerprint + " made-in-test\n");
-  EXPECT_NE(tool(sim(), {"ssh-add", "-l"}).out.find(fingerprint), std::string::npos);
+  EXPECT_NE(sim().cli({"keys"}).out.find("made-in-test\tssh-ed25519\n"), std::string::npos);
+  EXPECT_EQ(sim().cli({"fingerprint", "made-in-test"}).out, fingerprint + " made-in-test\n");
+  EXPECT_NE(sim().tool({"ssh-add", "-l"}).out.find(fingerprint), std::string::npos);
 
-  const RunResult again = cli(sim(), {"generate", "--name", "made-in-test"});
+  const RunResult again = sim().cli({"generate", "--name", "made-in-test"});
   EXPECT_EQ(again.err.substr(again.err.find("zelko-cli: ")),
             "zelko-cli: a key named 'made-in-test' already exists\n");
-  const RunResult odd = cli(sim(), {"generate", "--type", "dsa", "--name", "x"});
+  const RunResult odd = sim().cli({"generate", "--type", "dsa", "--name", "x"});
   EXPECT_NE(odd.err.find("unsupported key type 'dsa'"), std::string::npos);
 }
 
 TEST_F(DerodiSim, StatusKnowsThisShellAndTheWindow) {
-  const RunResult status = cli(sim(), {"status"}, true);
+  const RunResult status = sim().cli({"status"}, true);
   ASSERT_EQ(status.status, 0);
   EXPECT_TRUE(status.out.starts_with("agent endpoint  " + sim().agent_socket() +
                                      "\nthis shell      Zelko\n"))
       << status.out;
-  EXPECT_EQ(cli(sim(), {"authorize", "--minutes", "30"}).out,
+  EXPECT_EQ(sim().cli({"authorize", "--minutes", "30"}).out,
             "authorized: all trusted destinations\n");
-  const RunResult after = cli(sim(), {"status"});
+  const RunResult after = sim().cli({"status"});
   EXPECT_NE(after.out.find("window          all trusted destinations; expires "), std::string::npos)
       << after.out;
   EXPECT_NE(after.out.find("(30 min left)"), std::string::npos) << after.out;
 }
 
 TEST_F(DerodiSim, DevicesAndUnknownKeys) {
-  EXPECT_EQ(cli(sim(), {"devices"}).out,
+  EXPECT_EQ(sim().cli({"devices"}).out,
             "Pixel 8 (simulated)\tpaired 2026-11-02, connected\tactive\n"
             "Old phone\tpaired 2025-01-10, lost\trevoked\n");
-  EXPECT_EQ(cli(sim(), {"getpub", "nope"}).err, "zelko-cli: no key named 'nope' on the phone\n");
+  EXPECT_EQ(sim().cli({"getpub", "nope"}).err, "zelko-cli: no key named 'nope' on the phone\n");
 }
 
 TEST_F(DerodiSim, SurvivesGarbageAndServesTheNextClient) {
@@ -163,7 +154,7 @@ TEST_F(DerodiSim, SurvivesGarbageAndServesTheNextClient) {
             zelko_ipc::make_frame("error\nrequest is not UTF-8"));
   EXPECT_EQ(raw_exchange(zelko_ipc::make_frame("authorize\nlots")),
             zelko_ipc::make_frame("error\nbad request argument"));
-  EXPECT_EQ(cli(sim(), {"devices"}).status, 0);
+  EXPECT_EQ(sim().cli({"devices"}).status, 0);
 }
 
 TEST_F(DerodiSim, NamesAreChecked) {
@@ -186,17 +177,17 @@ TEST_F(DerodiSim, NamesAreChecked) {
         expected)
         << name;
   }
-  EXPECT_EQ(cli(sim(), {"keys"}).out.find("two"), std::string::npos);
+  EXPECT_EQ(sim().cli({"keys"}).out.find("two"), std::string::npos);
 }
 
 TEST(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
   RunningSim sim({"--stale", "--refuse-trusted-destination"});
-  const RunResult keys = cli(sim, {"keys", "--long"});
+  const RunResult keys = sim.cli({"keys", "--long"});
   EXPECT_NE(keys.out.find("\tSTALE\n"), std::string::npos);
-  EXPECT_EQ(cli(sim, {"getpub", "work"}).err,
+  EXPECT_EQ(sim.cli({"getpub", "work"}).err,
             "zelko-cli: key metadata is STALE\n\nConnect your Zelko phone to refresh the key "
             "database.\n");
-  const RunResult window = cli(sim, {"authorize", "--minutes", "5"});
+  const RunResult window = sim.cli({"authorize", "--minutes", "5"});
   EXPECT_EQ(window.status, 1);
   EXPECT_NE(window.err.find("trusted destination has been confirmed on the phone yet\n\nA window "
                             "can only cover destinations"),
@@ -206,11 +197,11 @@ TEST(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
 
 TEST(DerodiSimBehaviour, RefusedApprovals) {
   RunningSim sim({"--refuse", "--approval-delay", "1"});
-  const RunResult made = cli(sim, {"generate", "--name", "k"});
+  const RunResult made = sim.cli({"generate", "--name", "k"});
   EXPECT_EQ(made.err,
             "approve the request on the phone...\nzelko-cli: the request was declined on the "
             "phone\n");
-  EXPECT_EQ(cli(sim, {"authorize", "--minutes", "1"}).status, 1);
+  EXPECT_EQ(sim.cli({"authorize", "--minutes", "1"}).status, 1);
 }
 
 TEST(DerodiSimBehaviour, StopsCleanlyOnSigterm) {

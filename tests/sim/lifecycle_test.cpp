@@ -22,14 +22,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-RunResult cli(const RunningSim& sim, const std::vector<std::string>& arguments) {
-  return run_program(cli_path(), arguments, sim.environment(), 60);
-}
-
-RunResult tool(const RunningSim& sim, const std::vector<std::string>& argv) {
-  return run_program("/usr/bin/env", argv, sim.environment(true), 60);
-}
-
 long milliseconds_since(Clock::time_point start) {
   return static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
@@ -50,11 +42,11 @@ TEST(DerodiSimLife, ServesOneClientWhileOthersStall) {
     }
   });
   RunResult window;
-  std::thread pending([&] { window = cli(sim, {"authorize", "--minutes", "5"}); });
+  std::thread pending([&] { window = sim.cli({"authorize", "--minutes", "5"}); });
   std::this_thread::sleep_for(200ms);
 
   const auto start = Clock::now();
-  const RunResult status = cli(sim, {"status"});
+  const RunResult status = sim.cli({"status"});
   const long took = milliseconds_since(start);
   std::printf(
       "status answered in %ld ms beside 3 silent clients, a dripping one and a pending "
@@ -72,13 +64,13 @@ TEST(DerodiSimLife, OneSimPerRuntimeDirectory) {
   const RunResult second = run_program(sim_path(), {}, first.environment());
   EXPECT_RUN(second, "", "derodi-sim: a daemon already answers on " + first.control_socket() + "\n",
              1);
-  EXPECT_EQ(cli(first, {"devices"}).status, 0);
+  EXPECT_EQ(first.cli({"devices"}).status, 0);
 }
 
 TEST(DerodiSimLife, StopsAtOnceMidApprovalAndGrantsNothing) {
   RunningSim sim({"--approval-delay", "30"});
   RunResult window;
-  std::thread pending([&] { window = cli(sim, {"authorize", "--minutes", "5"}); });
+  std::thread pending([&] { window = sim.cli({"authorize", "--minutes", "5"}); });
   std::this_thread::sleep_for(300ms);
   const auto start = Clock::now();
   EXPECT_EQ(sim.stop(SIGTERM), 0);
@@ -115,7 +107,7 @@ TEST(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
       run_program(cli_path(), {"generate", "--name", "abandoned"}, sim.environment(), 1);
   EXPECT_EQ(gone.status, -1);
   std::this_thread::sleep_for(1500ms);
-  const RunResult keys = cli(sim, {"keys"});
+  const RunResult keys = sim.cli({"keys"});
   EXPECT_EQ(keys.status, 0);
   EXPECT_EQ(keys.out.find("abandoned"), std::string::npos) << keys.out;
 }
@@ -126,19 +118,19 @@ TEST(DerodiSimLife, SignaturesNeedAWindowWhenThePhoneRefusesThem) {
   RunningSim sim({"--refuse-signatures"});
   TempDir scratch;
   const std::string key = scratch / "work.pub";
-  ASSERT_EQ(cli(sim, {"getpub", "work", "--out", key}).status, 0);
+  ASSERT_EQ(sim.cli({"getpub", "work", "--out", key}).status, 0);
   write_file(scratch / "message", "signed by the phone\n");
   const std::vector<std::string> sign = {"ssh-keygen", "-Y", "sign", "-f",
                                          key,          "-n", "file", scratch / "message"};
-  EXPECT_NE(tool(sim, sign).status, 0);
-  EXPECT_EQ(cli(sim, {"authorize", "--minutes", "5"}).status, 0);
-  const RunResult signed_now = tool(sim, sign);
+  EXPECT_NE(sim.tool(sign).status, 0);
+  EXPECT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
+  const RunResult signed_now = sim.tool(sign);
   ASSERT_EQ(signed_now.status, 0) << signed_now.err;
   write_file(scratch / "allowed", "me@example.com " + read_file(key));
-  const RunResult verified = tool(sim, {"sh", "-c",
-                                        "ssh-keygen -Y verify -f \"$1\" -I me@example.com -n file "
-                                        "-s \"$2.sig\" < \"$2\"",
-                                        "verify", scratch / "allowed", scratch / "message"});
+  const RunResult verified = sim.tool({"sh", "-c",
+                                       "ssh-keygen -Y verify -f \"$1\" -I me@example.com -n file "
+                                       "-s \"$2.sig\" < \"$2\"",
+                                       "verify", scratch / "allowed", scratch / "message"});
   EXPECT_EQ(verified.status, 0) << verified.err;
 }
 

@@ -32,6 +32,14 @@ std::vector<std::string> RunningSim::environment(bool with_agent) const {
   return env;
 }
 
+RunResult RunningSim::cli(const std::vector<std::string>& arguments, bool with_agent) const {
+  return run_program(cli_path(), arguments, environment(with_agent), 60);
+}
+
+RunResult RunningSim::tool(const std::vector<std::string>& argv) const {
+  return run_program("/usr/bin/env", argv, environment(true), 60);
+}
+
 RunningSim::RunningSim(const std::vector<std::string>& flags) {
   const std::string ready = m_runtime / "ready";
   if (::mkfifo(ready.c_str(), 0600) != 0) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "run_program.hpp"
 #include "temp_dir.hpp"
 
 namespace zelko_test {
@@ -31,6 +32,11 @@ class RunningSim {
   [[nodiscard]] std::string control_socket() const { return m_runtime / "zelko/control.sock"; }
   /// The environment for programs that talk to it.
   [[nodiscard]] std::vector<std::string> environment(bool with_agent = false) const;
+  /// Runs zelko-cli against it.
+  [[nodiscard]] RunResult cli(const std::vector<std::string>& arguments,
+                              bool with_agent = false) const;
+  /// Runs a program found on PATH with SSH_AUTH_SOCK on its agent endpoint.
+  [[nodiscard]] RunResult tool(const std::vector<std::string>& argv) const;
 
  private:
   TempDir m_runtime;
