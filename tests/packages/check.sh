@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 check="packages check"
 source "$(dirname "$0")/../checks.sh"
 
-require_tools cpack dpkg-deb lintian rpm rpmbuild rpmlint hardening-check readelf
+require_tools cpack dpkg-deb lintian rpm rpm2cpio cpio rpmbuild rpmlint hardening-check readelf
 
 # Package time stamps come from the last commit, or a fixed day.
 SOURCE_DATE_EPOCH=$(git -C "$source" log -1 --format=%ct 2>/dev/null || echo 1796688000)
