@@ -18,16 +18,14 @@
 #include <iterator>
 #include <string>
 
+#include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
-#include "zelko/ipc/messages.hpp"
 #include "zelko/ipc/record.hpp"
 #include "zelko/ipc/unix_socket.hpp"
 
 namespace {
-
-using zelko_ipc::ControlResponse;
 
 // A key list like a phone's: short names, ed25519 or RSA, real-length
 // fingerprints, user@host comments. 10,288 keys make about 1 MiB, the most
@@ -49,7 +47,7 @@ std::string keys_answer(std::size_t count, bool escaped) {
     const std::string_view fields[] = {name, i % 5 == 0 ? "ssh-rsa" : "ssh-ed25519", fingerprint,
                                        comment, "ok"};
     answer += '\n';
-    answer += zelko_ipc::join(fields);
+    zelko_ipc::append_joined(answer, fields);
   }
   return answer;
 }
@@ -71,16 +69,13 @@ struct Answers {
 Answers generated_answers(const std::string& directory, std::size_t key_count, bool escaped) {
   Answers answers;
   answers.keys = zelko_ipc::make_frame(keys_answer(key_count, escaped));
-  answers.status = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::Status{directory + "/agent.sock", "Pixel 8, connected", "fresh", "",
-                              ""}}.encode());
-  answers.devices = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::Devices{{{"Pixel 8", "paired 2026-11-02",
-                                 false}}}}.encode());
-  answers.pubkey = zelko_ipc::make_frame(ControlResponse{
-      ControlResponse::PublicKey{
-          "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0VnpGbnN+fvm8hlW652upMO+Ca "
-          "key@phone"}}.encode());
+  answers.status = zelko_ipc::make_frame(zelko_ipc::daemon::status_answer(
+      directory + "/agent.sock", "Pixel 8, connected", "fresh", "", ""));
+  const zelko_ipc::DeviceRecord devices[] = {{"Pixel 8", "paired 2026-11-02", false}};
+  answers.devices = zelko_ipc::make_frame(zelko_ipc::daemon::devices_answer(devices));
+  answers.pubkey = zelko_ipc::make_frame(zelko_ipc::daemon::public_key_answer(
+      "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0VnpGbnN+fvm8hlW652upMO+Ca "
+      "key@phone"));
   return answers;
 }
 

@@ -8,11 +8,8 @@
 
 #include "json.hpp"
 #include "zelko/ipc/messages.hpp"
-#include "zelko/ipc/record.hpp"
 
 namespace {
-
-using zelko_ipc::ControlResponse;
 
 std::string big_keys_answer() {
   std::string answer = "keys";
@@ -23,7 +20,7 @@ std::string big_keys_answer() {
     const std::string comment = std::string(name) + "@phone";
     const std::string_view fields[] = {name, "ssh-ed25519", fingerprint, comment, "ok"};
     answer += '\n';
-    answer += zelko_ipc::join(fields);
+    zelko_ipc::append_joined(answer, fields);
   }
   return answer;
 }
@@ -35,40 +32,22 @@ const std::string& answer() {
 
 void decode_keys(benchmark::State& state) {
   for (auto _ : state) {
-    auto decoded = ControlResponse::decode_owned(answer());
+    auto decoded = zelko_ipc::ControlResponse::decode(answer());
     benchmark::DoNotOptimize(decoded);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * answer().size()));
 }
 BENCHMARK(decode_keys);
 
-void json_string_of_text(benchmark::State& state) {
-  const std::string text = "work laptop \"main\" key\twith a tab and caf\xc3\xa9";
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(zelko_cli::json_string(text));
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-}
-BENCHMARK(json_string_of_text);
-
-void unescape_record(benchmark::State& state) {
+void json_escaped(benchmark::State& state) {
   const std::string& text = answer();
+  std::string out(text.size() * zelko_cli::k_json_expansion, '\0');
   for (auto _ : state) {
-    benchmark::DoNotOptimize(zelko_ipc::unescape(text));
+    benchmark::DoNotOptimize(zelko_cli::write_json_escaped(out.data(), text));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(unescape_record);
-
-void fields_of_key_line(benchmark::State& state) {
-  const std::string line =
-      "key-00001\tssh-ed25519\tSHA256:" + std::string(43, 'Q') + "\tkey-00001@phone\tok";
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(zelko_ipc::fields<5>(line));
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * line.size()));
-}
-BENCHMARK(fields_of_key_line);
+BENCHMARK(json_escaped);
 
 }  // namespace
 

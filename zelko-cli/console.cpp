@@ -24,13 +24,12 @@ std::size_t whole_characters(std::string_view text, std::size_t size) {
 }  // namespace
 
 template <class Encode>
-void Sink::put_encoded(std::string_view text, std::size_t expansion, std::size_t slack,
-                       Encode encode) {
+void Sink::put_encoded(std::string_view text, std::size_t expansion, Encode encode) {
   while (!text.empty()) {
     if (k_capacity - m_used < k_least_room) {
       write_out();
     }
-    const std::size_t fits = (k_capacity - m_used - slack) / expansion;
+    const std::size_t fits = (k_capacity - m_used) / expansion;
     const std::size_t take = whole_characters(text, std::min(text.size(), fits));
     m_used = static_cast<std::size_t>(encode(m_data + m_used, text.substr(0, take)) - m_data);
     text.remove_prefix(take);
@@ -39,11 +38,8 @@ void Sink::put_encoded(std::string_view text, std::size_t expansion, std::size_t
 
 void Sink::put_json(std::string_view foreign) {
   put("\"");
-  if (is_terminal()) {
-    put_encoded(foreign, k_json_expansion, 0, write_json_escaped_for_terminal);
-  } else {
-    put_encoded(foreign, k_json_expansion, k_json_slack, write_json_escaped);
-  }
+  put_encoded(foreign, k_json_expansion,
+              is_terminal() ? write_json_escaped_for_terminal : write_json_escaped);
   put("\"");
 }
 
@@ -54,7 +50,7 @@ Sink& Sink::message(const zelko_ipc::Message& message) {
 }
 
 void Sink::put_for_terminal(std::string_view foreign) {
-  put_encoded(foreign, k_terminal_expansion, 0, write_for_terminal);
+  put_encoded(foreign, k_terminal_expansion, write_for_terminal);
 }
 
 void Sink::put_large(std::string_view bytes) {

@@ -42,7 +42,7 @@ class Sink {
   /// Appends `foreign` as a JSON string literal.
   Sink& json(std::string_view foreign) {
     if (!is_terminal() &&
-        foreign.size() * k_json_expansion + 2 + k_json_slack <= k_capacity - m_used) {
+        k_capacity - m_used >= 2 && foreign.size() <= (k_capacity - m_used - 2) / k_json_expansion) {
       char* at = m_data + m_used;
       *at++ = '"';
       at = write_json_escaped(at, foreign);
@@ -84,10 +84,9 @@ class Sink {
   }
 
   /// Encodes `text` with `encode`, which makes at most `expansion` bytes of
-  /// each byte and may store `slack` bytes past them, into the buffer, a
-  /// piece at a time.
+  /// each byte, into the buffer, a piece at a time.
   template <class Encode>
-  void put_encoded(std::string_view text, std::size_t expansion, std::size_t slack, Encode encode);
+  void put_encoded(std::string_view text, std::size_t expansion, Encode encode);
 
   void put_large(std::string_view bytes);
   void put_json(std::string_view foreign);

@@ -1,27 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// The inside of JSON string literals: quotation mark, backslash, TAB, LF and
+// CR get their short escapes, every other character below U+0020 the form
+// \u00XX with lower-case digits, and everything else is copied unchanged.
+
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace zelko_cli {
 
-/// Returns `text` (UTF-8) as a JSON string literal, quotation marks included:
-/// quotation mark, backslash, TAB, LF and CR get their short escapes, every
-/// other character below U+0020 the form \u00XX with lower-case digits, and
-/// everything else is copied unchanged.
-[[nodiscard]] std::string json_string(std::string_view text);
-
-/// The most bytes the JSON escapes make of one byte.
+/// The most bytes the JSON escapes make of one byte (\u00XX).
 inline constexpr std::size_t k_json_expansion = 6;
 
-/// How far past its end write_json_escaped may store.
-inline constexpr std::size_t k_json_slack = 16;
-
-/// Writes `text` as the inside of a JSON string literal (the literal
-/// without its quotation marks) at `out`, which has room for
-/// k_json_expansion bytes per byte of it and k_json_slack more, and returns
+/// Writes `text` (UTF-8) as the inside of a JSON string literal at `out`,
+/// which has room for k_json_expansion bytes per byte of it, and returns
 /// the end. The text may be cut anywhere: only ASCII bytes are ever escaped.
 char* write_json_escaped(char* out, std::string_view text);
 

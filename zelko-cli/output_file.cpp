@@ -2,13 +2,11 @@
 #include "output_file.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "zelko/ipc/fd.hpp"
@@ -19,159 +17,81 @@ namespace zelko_cli {
 
 namespace {
 
-Message cannot_write(std::string_view file, std::string_view error) {
-  return Message("cannot write ").foreign(file).own(": ").own(error);
-}
-
-std::string directory_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Where a write to `path` lands: the file at the end of its symbolic links,
-// or nothing when the links lead into /proc (as /dev/stdout does), whose
-// links name open files rather than paths that may be replaced.
-std::optional<std::string> final_path(std::string path) {
-  constexpr int k_most_links = 40;
-  for (int hop = 0; hop < k_most_links; ++hop) {
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
-      return path;
-    }
-    if (path.starts_with("/proc/")) {
-      return std::nullopt;
-    }
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) {
-      return std::nullopt;
-    }
-    target.resize(static_cast<std::size_t>(length));
-    path = target.starts_with('/') ? target : directory_of(path) + "/" + target;
-  }
-  // A loop of links: the direct write reports it.
-  return std::nullopt;
-}
-
-// Writes `text` and a newline to the open descriptor `fd`.
-std::expected<void, std::string> write_line(int fd, std::string_view text) {
-  for (const std::string_view part : {text, std::string_view("\n")}) {
-    if (auto written = zelko_ipc::write_all(fd, part); !written) {
-      return std::unexpected(std::move(written.error().text));
-    }
-  }
-  return {};
-}
-
-// Creates or truncates `file` and writes the line into it in place.
-Outcome write_in_place(std::string_view file, std::string_view text) {
-  const std::string path(file);
-  zelko_ipc::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) {
-    return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(errno)));
-  }
-  if (auto written = write_line(fd.get(), text); !written) {
-    return std::unexpected(cannot_write(file, written.error()));
-  }
-  // A failed close can be the first news of a failed write on some file systems.
-  if (::close(fd.release()) != 0) {
-    return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(errno)));
-  }
-  return {};
-}
-
-// A new file beside the one it is to replace, made with the permission
-// bits a new file gets (0666 before the umask), and removed again unless
-// it takes that file's place.
-class Replacement {
+// Holds off the signals that end a program from a terminal or a service
+// manager while it lives; one that comes meanwhile is delivered after.
+class SignalsHeld {
  public:
-  explicit Replacement(const std::string& target) : m_target(target) {
-    // The first free name of a few: one that exists (another run's, or one
-    // left by a run that died) is passed over, never followed or reused.
-    const std::string stem = directory_of(target) + "/.zelko-cli.new.";
-    for (int attempt = 0; attempt < 100 && !m_fd; ++attempt) {
-      m_path = stem + "." + std::to_string(attempt);
-      m_fd.reset(
-          ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-      m_error = m_fd ? 0 : errno;
-      if (m_error != EEXIST) {
-        break;
-      }
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      sigaddset(&held, signal);
     }
-    m_made = static_cast<bool>(m_fd);
+    ::sigprocmask(SIG_BLOCK, &held, &m_before);
   }
-  Replacement(const Replacement&) = delete;
-  Replacement& operator=(const Replacement&) = delete;
-  ~Replacement() {
-    if (m_made && !m_placed) {
-      ::unlink(m_path.c_str());
-    }
-  }
-
-  /// The error number that kept the file from being made, or 0.
-  [[nodiscard]] int error() const { return m_error; }
-  [[nodiscard]] int fd() const { return m_fd.get(); }
-
-  /// Flushes the file to disk, closes it and renames it over the target.
-  std::expected<void, int> put_in_place() {
-    if (::fsync(m_fd.get()) != 0 || ::close(m_fd.release()) != 0 ||
-        ::rename(m_path.c_str(), m_target.c_str()) != 0) {
-      return std::unexpected(errno);
-    }
-    m_placed = true;
-    return {};
-  }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &m_before, nullptr); }
 
  private:
-  std::string m_target;
-  std::string m_path;
-  zelko_ipc::Fd m_fd;
-  int m_error = 0;
-  bool m_made = false;
-  bool m_placed = false;
+  sigset_t m_before;
 };
 
-// True when a directory's refusal to take a new file is reason to write in place.
-bool refuses_new_files(int error) {
-  return error == EACCES || error == EPERM || error == EROFS || error == ENAMETOOLONG;
+// Writes `text` and a newline at the descriptor's offset. The error number
+// of a failure, or 0.
+int write_line(int fd, std::string_view text) {
+  for (const std::string_view part : {text, std::string_view("\n")}) {
+    if (auto written = zelko_ipc::write_all(fd, part); !written) {
+      return written.error().code != 0 ? written.error().code : EIO;
+    }
+  }
+  return 0;
+}
+
+// Replaces the content of the regular file `fd` (at offset 0) with `text`
+// and a newline, in place, so that the old content is never lost to a full
+// disk or the size limit, and a signal leaves the old line or the new one.
+// The error number of a failure, or 0.
+int replace_content(int fd, off_t old_size, std::string_view text) {
+  const auto size = static_cast<off_t>(text.size() + 1);
+  const SignalsHeld held;
+  // Room first: a disk too full or a size limit too low refuses the
+  // reservation, and the file is put back to its old size. A file system
+  // that cannot reserve room is written all the same.
+  if (::fallocate(fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+    const int error = errno;
+    if (::ftruncate(fd, old_size) != 0) {
+      return errno;
+    }
+    return error;
+  }
+  if (const int error = write_line(fd, text); error != 0) {
+    return error;
+  }
+  return ::ftruncate(fd, size) == 0 ? 0 : errno;
+}
+
+Message cannot_write(std::string_view file, int error) {
+  return Message("cannot write ").foreign(file).own(": ").own(zelko_ipc::describe_os_error(error));
 }
 
 }  // namespace
 
 Outcome write_line_to(std::string_view file, std::string_view text) {
-  const auto target = final_path(std::string(file));
-  struct stat existing {};
-  // The target is no symbolic link: lstat says what stat would.
-  const bool exists = target && ::lstat(target->c_str(), &existing) == 0;
-  if (!target || (exists && !S_ISREG(existing.st_mode))) {
-    return write_in_place(file, text);
+  const std::string path(file);
+  zelko_ipc::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  struct stat opened {};
+  if (!fd || ::fstat(fd.get(), &opened) != 0) {
+    return std::unexpected(cannot_write(file, errno));
   }
-  Replacement replacement(*target);
-  if (refuses_new_files(replacement.error())) {
-    return write_in_place(file, text);
+  const int error = S_ISREG(opened.st_mode) ? replace_content(fd.get(), opened.st_size, text)
+                                             : write_line(fd.get(), text);
+  if (error != 0) {
+    return std::unexpected(cannot_write(file, error));
   }
-  if (replacement.error() != 0) {
-    return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(replacement.error())));
-  }
-  // The new file takes the old one's owner and permission bits; one whose
-  // owner cannot be kept is written in place instead. (Giving a file the
-  // owner it has already always succeeds.)
-  if (exists) {
-    if (::fchown(replacement.fd(), existing.st_uid, existing.st_gid) != 0) {
-      return write_in_place(file, text);
-    }
-    if (::fchmod(replacement.fd(), existing.st_mode & 07777) != 0) {
-      return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(errno)));
-    }
-  }
-  if (auto written = write_line(replacement.fd(), text); !written) {
-    return std::unexpected(cannot_write(file, written.error()));
-  }
-  if (auto placed = replacement.put_in_place(); !placed) {
-    return std::unexpected(cannot_write(file, zelko_ipc::describe_os_error(placed.error())));
+  // A failed flush or close can be the first news of a failed write.
+  if ((S_ISREG(opened.st_mode) && ::fsync(fd.get()) != 0) || ::close(fd.release()) != 0) {
+    return std::unexpected(cannot_write(file, errno));
   }
   return {};
 }

@@ -7,13 +7,12 @@
 
 namespace zelko_cli {
 
-/// Writes `text` and a newline to `file` without ever leaving a part of it
-/// there: a regular file (a new one, or the target of a symbolic link) is
-/// replaced at once by a complete copy written beside it, keeping its
-/// permission bits and owner; anything else (a terminal, a pipe,
-/// /dev/stdout) is written directly, and so is a file whose directory will
-/// not take a new one. On failure the file is as it was, and the message is
-/// "cannot write {file}: {error}".
+/// Writes `text` and a newline to `file`, opened as a shell's ">" opens it
+/// (created with mode 0666 less the umask, through every check the kernel
+/// makes), into that same file: a regular file keeps its inode, owner,
+/// mode, links and attributes, and loses its old line only once the new
+/// one has room; anything else (a terminal, a pipe, /dev/fd/N) is written
+/// as a stream. The message of a failure is "cannot write {file}: {error}".
 [[nodiscard]] Outcome write_line_to(std::string_view file, std::string_view text);
 
 }  // namespace zelko_cli

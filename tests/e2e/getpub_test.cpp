@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -114,31 +116,110 @@ TEST_F(GetPub, FileIsUntouchedUnlessAKeyArrives) {
   EXPECT_FALSE(std::filesystem::exists(runtime / "new.pub"));
 }
 
-// A file is replaced whole, and stays what it was: its mode, a link to it.
-TEST_F(GetPub, ReplacesTheFileWhole) {
-  answer("pubkey\nssh-ed25519 AAAA k");
-  write_file(file(), "old key\n");
-  ASSERT_EQ(::chmod(file().c_str(), 0640), 0);
-  const std::string link = runtime / "link.pub";
-  ASSERT_EQ(::symlink(file().c_str(), link.c_str()), 0);
-  EXPECT_RUN(run({"getpub", "k", "--out", link}), "", "", 0);
-  EXPECT_EQ(read_file(file()), "ssh-ed25519 AAAA k\n");
-  struct stat info {};
-  ASSERT_EQ(::lstat(link.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
-  ASSERT_EQ(::stat(file().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime.path()), {}), 3)
-      << "left over";
+std::size_t entries(const std::string& directory) {
+  return static_cast<std::size_t>(
+      std::distance(std::filesystem::directory_iterator(directory), {}));
+}
 
-  // What is not a plain file is written as it is: a pipe, a redirected stream.
-  EXPECT_RUN(run({"getpub", "k", "--out", "/dev/stdout"}), "ssh-ed25519 AAAA k\n", "", 0);
-  const std::string redirected = runtime / "redirected";
-  const RunResult into_file = run_program(
-      "/bin/sh", {"-c", "exec \"$0\" getpub k --out /dev/stdout > \"$1\"", cli_path(), redirected},
+// The file is opened as a shell's ">" opens it and stays the same file: its
+// inode, mode, links and attributes; and a link leads where it leads.
+TEST_F(GetPub, WritesIntoTheSameFile) {
+  answer("pubkey\nssh-ed25519 AAAA k");
+  write_file(file(), "an old key line, longer than the new one\n");
+  ASSERT_EQ(::chmod(file().c_str(), 0640), 0);
+  const std::string hard = runtime / "hard.pub";
+  const std::string soft = runtime / "soft.pub";
+  ASSERT_EQ(::link(file().c_str(), hard.c_str()), 0);
+  ASSERT_EQ(::symlink(file().c_str(), soft.c_str()), 0);
+  const bool has_xattr = ::setxattr(file().c_str(), "user.zelko", "v", 1, 0) == 0;
+  struct stat before {};
+  ASSERT_EQ(::stat(file().c_str(), &before), 0);
+
+  EXPECT_RUN(run({"getpub", "k", "--out", soft}), "", "", 0);
+  EXPECT_EQ(read_file(hard), "ssh-ed25519 AAAA k\n");
+  struct stat after {};
+  ASSERT_EQ(::stat(file().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  char value = 0;
+  EXPECT_EQ(::getxattr(file().c_str(), "user.zelko", &value, 1), has_xattr ? 1 : -1);
+  EXPECT_EQ(entries(runtime.path()), 4u) << "left over";
+}
+
+// Descriptors named by path, as bash's >(...) hands them out: a pipe, and a
+// file deleted while open.
+TEST_F(GetPub, WritesToDevFd) {
+  answer("pubkey\nssh-ed25519 AAAA k");
+  const RunResult pipe = run_program("/bin/sh", {"-c", "exec \"$0\" getpub k --out /dev/fd/3 3>&1",
+                                                 cli_path()},
+                                     {"XDG_RUNTIME_DIR=" + runtime.path()});
+  EXPECT_RUN(pipe, "ssh-ed25519 AAAA k\n", "", 0);
+  const RunResult deleted = run_program(
+      "/bin/sh",
+      {"-c", "exec 3<>\"$1\"; rm \"$1\"; \"$0\" getpub k --out /dev/fd/3 && cat /dev/fd/3",
+       cli_path(), file()},
       {"XDG_RUNTIME_DIR=" + runtime.path()});
-  EXPECT_EQ(into_file.status, 0) << into_file.err;
-  EXPECT_EQ(read_file(redirected), "ssh-ed25519 AAAA k\n");
+  EXPECT_RUN(deleted, "ssh-ed25519 AAAA k\n", "", 0);
+  EXPECT_EQ(entries(runtime.path()), 1u) << "left over";
+}
+
+// What the kernel refuses a shell's ">", zelko-cli is refused too: a
+// write-protected file, and a link planted in a sticky world-writable
+// directory by another user. Run without the power to override file
+// permissions, as a root that is not the link's owner.
+TEST_F(GetPub, KernelRefusalsStand) {
+  if (::access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "setpriv (util-linux) is not installed";
+  }
+  answer("pubkey\nssh-ed25519 AAAA k");
+  const auto run_unprivileged = [&](const std::string& target) {
+    return run_program("/usr/bin/setpriv",
+                       {"--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search",
+                        cli_path(), "getpub", "k", "--out", target},
+                       {"XDG_RUNTIME_DIR=" + runtime.path()});
+  };
+  write_file(file(), "old key\n");
+  ASSERT_EQ(::chmod(file().c_str(), 0444), 0);
+  EXPECT_RUN(run_unprivileged(file()), "",
+             "zelko-cli: cannot write " + file() + ": Permission denied (os error 13)\n", 1);
+  EXPECT_EQ(read_file(file()), "old key\n");
+
+  const std::string protection = read_file("/proc/sys/fs/protected_symlinks");
+  const std::string shared = runtime / "shared";
+  const std::string planted = shared + "/k.pub";
+  ASSERT_EQ(::mkdir(shared.c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(::symlink(file().c_str(), planted.c_str()), 0);
+  if (::geteuid() != 0 || protection != "1\n" || ::lchown(planted.c_str(), 65534, 65534) != 0) {
+    GTEST_SKIP() << "planting another user's link needs root and fs.protected_symlinks=1";
+  }
+  ASSERT_EQ(::chmod(file().c_str(), 0644), 0);
+  EXPECT_RUN(run({"getpub", "k", "--out", planted}), "",
+             "zelko-cli: cannot write " + planted + ": Permission denied (os error 13)\n", 1);
+  EXPECT_EQ(read_file(file()), "old key\n");
+}
+
+// A signal at any step of the write leaves the old key or the new one
+// whole, never a mix, and nothing beside it.
+TEST_F(GetPub, ASignalLeavesOneKeyOrTheOther) {
+  if (::access("/usr/bin/strace", X_OK) != 0) {
+    GTEST_SKIP() << "strace is not installed";
+  }
+  const std::string key = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG3bbfsUWjONpShgnV0Vnp k";
+  answer("pubkey\n" + key);
+  for (const std::string& old : {std::string("old\n"), std::string(200, 'o') + "\n"}) {
+    for (const char* step : {"fallocate", "write", "ftruncate", "fsync"}) {
+      write_file(file(), old);
+      const RunResult signalled = run_program(
+          "/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=" + std::string(step), "-e",
+                              "inject=" + std::string(step) + ":signal=SIGTERM:when=1",
+                              cli_path(), "getpub", "k", "--out", file()},
+          {"XDG_RUNTIME_DIR=" + runtime.path()});
+      const std::string left = read_file(file());
+      EXPECT_TRUE(left == old || left == key + "\n") << step << ": " << left << signalled.err;
+      EXPECT_EQ(entries(runtime.path()), 2u) << "left over";
+    }
+  }
 }
 
 // A write cut short (here by the file size limit) leaves the old file as it was.

@@ -106,7 +106,11 @@ TEST(ExchangeOn, SendsOneFrameAndDecodesTheAnswer) {
   const auto result = exchange_with_reply(frame("keys\nk\ted\tSHA256:a\tc\tok"), &request);
   ASSERT_TRUE(result) << result.error().text();
   EXPECT_EQ(request, std::string("\0\0\0\x04keys", 8));
-  EXPECT_EQ(*result, (ControlResponse{ControlResponse::Keys{{"k", "ed", "SHA256:a", "c", "ok"}}}));
+  std::string keys;
+  std::get<ControlResponse::Keys>(result->value).for_each([&](const zelko_ipc::KeyRecord& key) {
+    keys.append(key.name).append(key.algorithm).append(key.fingerprint).append(key.comment).append(key.state);
+  });
+  EXPECT_EQ(keys, "kedSHA256:acok");
 }
 
 TEST(ExchangeOn, ErrorAnswerIsASuccessfulExchange) {

@@ -4,14 +4,39 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 namespace {
 
-using zelko_ipc::escape;
-using zelko_ipc::fields;
-using zelko_ipc::join;
-using zelko_ipc::k_wrong_shape;
-using zelko_ipc::unescape;
+using zelko_ipc::Lines;
+using zelko_ipc::Records;
+
+std::string joined(std::span<const std::string_view> fields) {
+  std::string out;
+  zelko_ipc::append_joined(out, fields);
+  return out;
+}
+
+std::string unescaped(std::string_view escaped) {
+  std::string out(escaped);
+  out.resize(static_cast<std::size_t>(zelko_ipc::unescape_into(out.data(), out) - out.data()));
+  return out;
+}
+
+// Every record of `text` from `start` on, or nothing when it does not decode.
+template <std::size_t N>
+std::optional<std::vector<std::array<std::string, N>>> decoded(std::string text, std::size_t start,
+                                                               Lines lines) {
+  if (!zelko_ipc::decode_records(text, start, N, lines)) {
+    return std::nullopt;
+  }
+  std::vector<std::array<std::string, N>> records;
+  Records<N>(std::move(text)).for_each([&](const auto& fields) {
+    records.emplace_back();
+    std::copy(fields.begin(), fields.end(), records.back().begin());
+  });
+  return records;
+}
 
 TEST(Escape, Table) {
   struct Row {
@@ -21,17 +46,17 @@ TEST(Escape, Table) {
   const Row rows[] = {
       {"", ""},
       {"plain text", "plain text"},
-      {"\\", "\\\\"},
-      {"\t", "\\t"},
-      {"\n", "\\n"},
       {"a\\nb", "a\\\\nb"},  // a backslash and the letter n stay two characters
       {"\r\x01\x7f", "\r\x01\x7f"},
       {"caf\xc3\xa9\t\xe2\x80\xa8", "caf\xc3\xa9\\t\xe2\x80\xa8"},
       {"\\\t\n\\", "\\\\\\t\\n\\\\"},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(escape(row.field), row.escaped) << row.field;
+    const std::string_view one[] = {row.field};
+    EXPECT_EQ(joined(one), row.escaped) << row.field;
   }
+  const std::string_view three[] = {"", "x\ny", ""};
+  EXPECT_EQ(joined(three), "\tx\\ny\t");
 }
 
 TEST(Unescape, Table) {
@@ -49,47 +74,27 @@ TEST(Unescape, Table) {
       {"\\\\n", "\\n"},
       {"\\\xc3\xa9", "\\\xc3\xa9"},
       {"\\\r", "\\\r"},
-      {"\\\t", "\\\t"},
       {"\\0\\N\\T", "\\0\\N\\T"},
       {"\\\\\\n", "\\\n"},
       {std::string_view("\\\0", 2), std::string_view("\\\0", 2)},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(unescape(row.escaped), row.field) << row.escaped;
+    EXPECT_EQ(unescaped(row.escaped), row.field) << row.escaped;
   }
 }
 
-TEST(Join, Table) {
-  EXPECT_EQ(join({}), "");
-  const std::string_view one[] = {"a\tb"};
-  EXPECT_EQ(join(one), "a\\tb");
-  const std::string_view three[] = {"", "x\ny", ""};
-  EXPECT_EQ(join(three), "\tx\\ny\t");
-}
-
-TEST(Fields, Shapes) {
-  auto three = fields<3>("a\tb\t");
-  ASSERT_TRUE(three);
-  EXPECT_EQ(*three, (std::array<std::string, 3>{"a", "b", ""}));
-
-  EXPECT_EQ(fields<2>("").error(), k_wrong_shape);
-  EXPECT_EQ(fields<3>("a\tb").error(), k_wrong_shape);
-  EXPECT_EQ(fields<3>("a\tb\tc\td").error(), k_wrong_shape);
-  EXPECT_EQ(fields<5>("\t\t\t\t\t").error(), k_wrong_shape);
-
-  auto escaped_tab = fields<2>("a\\tb\tc");
-  ASSERT_TRUE(escaped_tab);
-  EXPECT_EQ((*escaped_tab)[0], "a\tb");
-  EXPECT_EQ((*escaped_tab)[1], "c");
-
-  auto empties = fields<5>("\t\t\t\t");
-  ASSERT_TRUE(empties);
-  EXPECT_EQ(*empties, (std::array<std::string, 5>{}));
-
-  // CR is data like any other byte.
-  auto crlf = fields<2>("a\tb\r");
-  ASSERT_TRUE(crlf);
-  EXPECT_EQ((*crlf)[1], "b\r");
+TEST(DecodeRecords, Shapes) {
+  using Three = std::vector<std::array<std::string, 3>>;
+  EXPECT_EQ(decoded<3>("a\tb\t", 0, Lines::first), (Three{{"a", "b", ""}}));
+  EXPECT_EQ(decoded<3>("a\\tb\tc\\\\\t\\\nrest", 0, Lines::first), (Three{{"a\tb", "c\\", "\\"}}));
+  EXPECT_EQ(decoded<3>("head\n\na\tb\tc\r\n\n\t\t\n", 5, Lines::every_non_empty),
+            (Three{{"a", "b", "c\r"}, {"", "", ""}}));
+  EXPECT_EQ(decoded<3>("head", 4, Lines::every_non_empty), Three{});
+  for (const std::string_view bad : {"", "a\tb", "a\tb\tc\td", "a\\tb\tc"}) {
+    EXPECT_FALSE(decoded<3>(std::string(bad), 0, Lines::first)) << bad;
+  }
+  EXPECT_FALSE(decoded<3>("a\tb\tc\n\nd\te", 0, Lines::every_non_empty));
+  EXPECT_FALSE(decoded<5>("\t\t\t\t\t", 0, Lines::first));
 }
 
 // Texts built from the bytes that matter most to the codec, plus others.
@@ -105,38 +110,30 @@ std::string random_text(std::mt19937& random) {
   return text;
 }
 
-TEST(RoundTrip, UnescapeUndoesEscape) {
-  std::mt19937 random(20261207);
-  for (int i = 0; i < 20000; ++i) {
-    const std::string text = random_text(random);
-    const std::string escaped = escape(text);
-    EXPECT_EQ(escaped.find_first_of("\t\n"), std::string::npos);
-    ASSERT_EQ(unescape(escaped), text);
-  }
-}
-
+// Lists of random records survive joining, one per line, and decoding.
 template <std::size_t N>
-void check_fields_undo_join(std::mt19937& random) {
-  for (int i = 0; i < 5000; ++i) {
-    std::array<std::string, N> list;
-    std::array<std::string_view, N> views;
-    for (std::size_t f = 0; f < N; ++f) {
-      list[f] = random_text(random);
-      views[f] = list[f];
+void check_decoding_undoes_joining(std::mt19937& random) {
+  for (int i = 0; i < 2000; ++i) {
+    std::vector<std::array<std::string, N>> records(i % 4);
+    std::string text = "keys";
+    for (auto& record : records) {
+      std::array<std::string_view, N> views;
+      for (std::size_t f = 0; f < N; ++f) {
+        record[f] = random_text(random);
+        views[f] = record[f];
+      }
+      text += '\n';
+      zelko_ipc::append_joined(text, views);
     }
-    const std::string record = join(views);
-    auto decoded = fields<N>(record);
-    ASSERT_TRUE(decoded) << record;
-    ASSERT_EQ(*decoded, list);
+    ASSERT_EQ(decoded<N>(text, 4, Lines::every_non_empty), records) << text;
   }
 }
 
-TEST(RoundTrip, FieldsUndoJoin) {
+TEST(RoundTrip, DecodingUndoesJoining) {
   std::mt19937 random(7);
-  check_fields_undo_join<1>(random);
-  check_fields_undo_join<2>(random);
-  check_fields_undo_join<3>(random);
-  check_fields_undo_join<5>(random);
+  check_decoding_undoes_joining<2>(random);
+  check_decoding_undoes_joining<3>(random);
+  check_decoding_undoes_joining<5>(random);
 }
 
 }  // namespace

@@ -67,8 +67,10 @@ TEST(Terminal, JsonStaysTheSameValue) {
     EXPECT_EQ(json_for_terminal(row.text), row.literal) << row.text;
   }
   // Without the dangerous characters both forms agree.
-  EXPECT_EQ(json_for_terminal("a\tb\x01\xf0\x9f\x94\x91"),
-            zelko_cli::json_string("a\tb\x01\xf0\x9f\x94\x91"));
+  std::string plain(40, '"');
+  plain.resize(static_cast<std::size_t>(
+      zelko_cli::write_json_escaped(plain.data() + 1, "a\tb\x01\xf0\x9f\x94\x91") - plain.data() + 1));
+  EXPECT_EQ(json_for_terminal("a\tb\x01\xf0\x9f\x94\x91"), plain);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
 #include "zelko/ipc/utf8.hpp"
@@ -14,8 +15,6 @@ namespace derodi_sim {
 
 namespace {
 
-using zelko_ipc::ControlRequest;
-using zelko_ipc::ControlResponse;
 
 // The largest request the sim reads; real requests are a few bytes long.
 constexpr std::uint32_t k_max_request_length = 64 * 1024;
@@ -23,15 +22,15 @@ constexpr std::uint32_t k_max_request_length = 64 * 1024;
 // A client has this long from connecting to the end of its request.
 constexpr std::chrono::seconds k_request_time{5};
 
-void send_answer(int connection, const ControlResponse& answer) {
+void send_answer(int connection, const std::string& answer) {
   // A client that does not read its answer is dropped after a while too.
   const timeval patience{static_cast<time_t>(k_request_time.count()), 0};
   ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
-  (void)zelko_ipc::write_all(connection, zelko_ipc::make_frame(answer.encode()));
+  (void)zelko_ipc::write_all(connection, zelko_ipc::make_frame(answer));
 }
 
-ControlResponse refusal(std::string_view message) {
-  return {ControlResponse::Error{std::string(message)}};
+std::string refusal(std::string_view message) {
+  return zelko_ipc::daemon::error_answer(message);
 }
 
 }  // namespace
@@ -49,7 +48,7 @@ void serve_control(int connection, Phone& phone) {
     send_answer(connection, refusal("request is not UTF-8"));
     return;
   }
-  const auto request = ControlRequest::decode(*body);
+  const auto request = zelko_ipc::daemon::decode_request(*body);
   if (!request) {
     send_answer(connection, refusal(request.error()));
     return;

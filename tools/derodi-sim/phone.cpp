@@ -5,6 +5,7 @@
 
 #include <ctime>
 
+#include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"
 #include "zelko/ipc/utf8.hpp"
 #include "zelko/ipc/white_space.hpp"
@@ -14,12 +15,12 @@ namespace derodi_sim {
 namespace {
 
 using zelko_ipc::ControlRequest;
-using zelko_ipc::ControlResponse;
+namespace wire = zelko_ipc::daemon;
 using zelko_ipc::Overloaded;
 using Clock = std::chrono::system_clock;
 
-ControlResponse error(std::string message) {
-  return {ControlResponse::Error{std::move(message)}};
+std::string error(std::string_view message) {
+  return wire::error_answer(message);
 }
 
 std::string quoted(std::string_view text) {
@@ -70,22 +71,22 @@ std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
 
 }  // namespace
 
-ControlResponse Phone::answer(const ControlRequest& request, const Client& client) {
+std::string Phone::answer(const ControlRequest& request, const Client& client) {
   return std::visit(
       Overloaded{
           [&](const ControlRequest::Status&) { return status(); },
           [&](const ControlRequest::Glance&) {
             const std::lock_guard lock(m_mutex);
-            return ControlResponse{
-                ControlResponse::Glance{true, true, static_cast<std::uint32_t>(m_keys.size())}};
+            return wire::glance_answer(true, true, static_cast<std::uint32_t>(m_keys.size()));
           },
           [&](const ControlRequest::Keys&) { return keys(); },
           [&](const ControlRequest::GetPub& r) { return public_key(r.name); },
           [&](const ControlRequest::Devices&) {
-            return ControlResponse{ControlResponse::Devices{
+            const zelko_ipc::DeviceRecord devices[] = {
                 {"Pixel 8 (simulated)", "paired 2026-11-02, connected", false},
                 {"Old phone", "paired 2025-01-10, lost", true},
-            }};
+            };
+            return wire::devices_answer(devices);
           },
           [&](const ControlRequest::Authorize& r) { return authorize(r.minutes, client); },
           [&](const ControlRequest::Generate& r) { return generate(r, client); },
@@ -97,31 +98,31 @@ bool Phone::window_open() const {
   return m_window_expires > Clock::now();
 }
 
-ControlResponse Phone::status() const {
+std::string Phone::status() const {
   const std::lock_guard lock(m_mutex);
   std::string window;
   if (window_open()) {
     window = m_window_scope + "; " + expiry_text(m_window_expires, Clock::now());
   }
-  return {ControlResponse::Status{
+  return wire::status_answer(
       m_endpoint, "Pixel 8 (simulated), connected",
       m_behaviour.stale
           ? "STALE: never synchronised with the phone"
           : std::string("fresh, ").append(std::to_string(m_keys.size())).append(" keys"),
-      window, ""}};
+      window, "");
 }
 
-ControlResponse Phone::keys() const {
+std::string Phone::keys() const {
   const std::lock_guard lock(m_mutex);
-  ControlResponse::Keys list;
+  std::vector<zelko_ipc::KeyRecord> list;
   for (const Key& key : m_keys) {
-    list.add({key.name, key.algorithm, key.fingerprint, key.comment,
-              m_behaviour.stale ? "STALE" : "ok"});
+    list.push_back({key.name, key.algorithm, key.fingerprint, key.comment,
+                    m_behaviour.stale ? "STALE" : "ok"});
   }
-  return {std::move(list)};
+  return wire::keys_answer(list);
 }
 
-ControlResponse Phone::public_key(const std::string& name) const {
+std::string Phone::public_key(const std::string& name) const {
   if (std::string fault = name_fault(name); !fault.empty()) {
     return error(std::move(fault));
   }
@@ -131,7 +132,7 @@ ControlResponse Phone::public_key(const std::string& name) const {
   const std::lock_guard lock(m_mutex);
   for (const Key& key : m_keys) {
     if (key.name == name) {
-      return {ControlResponse::PublicKey{key.public_line}};
+      return wire::public_key_answer(key.public_line);
     }
   }
   return error(std::string("no key named ").append(quoted(name)).append(" on the phone"));
@@ -160,7 +161,7 @@ bool Phone::approves_signature(const Client& client) {
   return client.stays_for(m_behaviour.approval_delay) && !m_stopping;
 }
 
-ControlResponse Phone::authorize(std::uint32_t minutes, const Client& client) {
+std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
@@ -175,10 +176,10 @@ ControlResponse Phone::authorize(std::uint32_t minutes, const Client& client) {
   m_window_expires = expires;
   m_window_scope = "all trusted destinations";
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(expires.time_since_epoch());
-  return {ControlResponse::Authorized{static_cast<std::uint64_t>(seconds.count()), m_window_scope}};
+  return wire::authorized_answer(static_cast<std::uint64_t>(seconds.count()), m_window_scope);
 }
 
-ControlResponse Phone::generate(const ControlRequest::Generate& request, const Client& client) {
+std::string Phone::generate(const ControlRequest::Generate& request, const Client& client) {
   if (std::string fault = name_fault(request.name); !fault.empty()) {
     return error(std::move(fault));
   }
@@ -232,7 +233,7 @@ ControlResponse Phone::generate(const ControlRequest::Generate& request, const C
     return error("the agent refused the new key: " + added.error());
   }
   m_keys.push_back(*key);
-  return {ControlResponse::Generated{key->public_line, key->fingerprint, key->name}};
+  return wire::generated_answer(key->public_line, key->fingerprint, key->name);
 }
 
 }  // namespace derodi_sim

@@ -38,10 +38,9 @@ class Phone {
         m_key_directory(std::move(key_directory)),
         m_keys(std::move(keys)) {}
 
-  /// The phone's answer to one request from `client`, which may leave
-  /// while the user decides: then nothing is granted.
-  [[nodiscard]] zelko_ipc::ControlResponse answer(const zelko_ipc::ControlRequest& request,
-                                                  const Client& client);
+  /// The phone's answer payload to one request from `client`, which may
+  /// leave while the user decides: then nothing is granted.
+  [[nodiscard]] std::string answer(const zelko_ipc::ControlRequest& request, const Client& client);
 
   /// Whether the phone lets a signature for `client` through: at once
   /// inside an authorization window, otherwise as the user decides.
@@ -51,7 +50,7 @@ class Phone {
   void stop() { m_stopping = true; }
 
  private:
-  using Response = zelko_ipc::ControlResponse;
+  using Response = std::string;
 
   Response status() const;
   Response keys() const;

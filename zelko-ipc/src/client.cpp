@@ -41,10 +41,7 @@ std::expected<ControlResponse, Message> exchange_on(int fd, const ControlRequest
   if (!body) {
     return std::unexpected(frame_failure(body.error()));
   }
-  if (!is_valid_utf8(*body)) {
-    return std::unexpected(Message(k_not_utf8));
-  }
-  auto answer = ControlResponse::decode_owned(std::move(*body));
+  auto answer = ControlResponse::decode(std::move(*body));
   if (!answer) {
     return std::unexpected(Message(answer.error()));
   }

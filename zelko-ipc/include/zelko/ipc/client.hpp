@@ -10,7 +10,6 @@
 namespace zelko_ipc::client {
 
 inline constexpr std::string_view k_oversized = "the daemon sent an oversized answer";
-inline constexpr std::string_view k_not_utf8 = "the answer was not UTF-8";
 
 /// Sends `request` to the daemon's control socket and returns its decoded
 /// answer. A `ControlResponse::Error` answer is a successful exchange. Every

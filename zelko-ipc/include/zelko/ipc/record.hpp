@@ -3,72 +3,102 @@
 
 // Control records: one line of TAB-separated fields in which backslash, TAB
 // and LF are written as backslash escapes.
+//
+// Decoded records stay in the text they arrived in: each record's escapes
+// are undone and the record moves up to where the one before it ended, its
+// fields separated by k_field_break and the records by k_record_break. An
+// answer that is UTF-8 (the decoder checks) holds neither byte, so the
+// breaks cannot be confused with text; and whatever the text holds, walking
+// it never reads outside it.
 
 #include <array>
 #include <cstddef>
-#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace zelko_ipc {
 
 /// The only failure of the record codec: a record with the wrong field count.
 inline constexpr std::string_view k_wrong_shape = "control record has the wrong shape";
 
-/// Returns `field` with backslash, TAB and LF written as "\\", "\t" and "\n".
-[[nodiscard]] std::string escape(std::string_view field);
+inline constexpr char k_field_break = '\xff';
+inline constexpr char k_record_break = '\xfe';
 
-/// Appends the escaped form of `field` to `out`.
+/// Appends `field` to `out` with backslash, TAB and LF written as "\\", "\t" and "\n".
 void append_escaped(std::string& out, std::string_view field);
 
-/// The byte that a backslash followed by `letter` stands for, or 0 when the
-/// pair is no escape.
-[[nodiscard]] constexpr char unescaped_byte(char letter) {
-  switch (letter) {
-    case 'n':
-      return '\n';
-    case 't':
-      return '\t';
-    case '\\':
-      return '\\';
-    default:
-      return 0;
-  }
-}
-
-/// Undoes `escape`. Never fails: an unknown pair or a trailing backslash is kept literally.
-[[nodiscard]] std::string unescape(std::string_view escaped);
+/// Appends the control record of `fields`: each escaped, joined with single TABs.
+void append_joined(std::string& out, std::span<const std::string_view> fields);
 
 /// Writes the unescaped form of `escaped` at `out` and returns where it
-/// ends. The result is never longer than `escaped`, so `out` may be
+/// ends. Never fails: an unknown pair or a trailing backslash is kept
+/// literally. The result is never longer than `escaped`, so `out` may be
 /// `escaped.data()` itself or any place before it in the same buffer.
 char* unescape_into(char* out, std::string_view escaped);
 
-/// Returns the escaped fields joined with single TABs (the empty text for an empty list).
-[[nodiscard]] std::string join(std::span<const std::string_view> fields);
+/// Which lines of a text are records: the first only (a body line), or
+/// every line that is not empty (a list).
+enum class Lines { first, every_non_empty };
 
-/// Appends join(fields) to `out`.
-void append_joined(std::string& out, std::span<const std::string_view> fields);
+/// Decodes the records of `text` from `start` on in place: `text` is left
+/// holding the decoded records alone. Returns false, leaving `text`
+/// unspecified, when a record has more or fewer than `fields` fields.
+[[nodiscard]] bool decode_records(std::string& text, std::size_t start, std::size_t fields,
+                                  Lines lines);
 
-/// Splits `record` at every TAB into exactly `pieces.size()` escaped pieces.
-/// Returns false, leaving `pieces` unspecified, when the TAB count does not fit.
-[[nodiscard]] bool split_record(std::string_view record, std::span<std::string_view> pieces);
-
-/// Returns the N unescaped fields of `record`, or k_wrong_shape when it holds
-/// more or fewer than N fields.
+/// Decoded records of N fields, in the text that holds them.
 template <std::size_t N>
-[[nodiscard]] std::expected<std::array<std::string, N>, std::string_view> fields(
-    std::string_view record) {
-  std::array<std::string_view, N> pieces;
-  if (!split_record(record, pieces)) {
-    return std::unexpected(k_wrong_shape);
+class Records {
+  static_assert(N >= 2, "a record of one field is not split");
+
+ public:
+  using Fields = std::array<std::string_view, N>;
+
+  Records() = default;
+  /// Takes over a text left by decode_records.
+  explicit Records(std::string decoded) : m_text(std::move(decoded)) {}
+
+  [[nodiscard]] bool empty() const { return m_text.empty(); }
+
+  /// The fields of the first record (empty texts when there is none).
+  [[nodiscard]] Fields first() const {
+    return split(std::string_view(m_text).substr(0, m_text.find(k_record_break)));
   }
-  std::array<std::string, N> result;
-  for (std::size_t i = 0; i < N; ++i) {
-    result[i] = unescape(pieces[i]);
+
+  /// Calls `visit(fields)` for each record in order; when `visit` returns a
+  /// bool, true ends the walk.
+  template <class Visit>
+  void for_each(Visit visit) const {
+    std::string_view rest = m_text;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find(k_record_break);
+      const Fields fields = split(rest.substr(0, end));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+      if constexpr (std::is_same_v<std::invoke_result_t<Visit&, const Fields&>, bool>) {
+        if (visit(fields)) {
+          return;
+        }
+      } else {
+        visit(fields);
+      }
+    }
   }
-  return result;
-}
+
+ private:
+  static Fields split(std::string_view record) {
+    Fields fields;
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+      const std::size_t end = record.find(k_field_break);
+      fields[i] = record.substr(0, end);
+      record.remove_prefix(end == std::string_view::npos ? record.size() : end + 1);
+    }
+    fields[N - 1] = record;
+    return fields;
+  }
+
+  std::string m_text;
+};
 
 }  // namespace zelko_ipc
