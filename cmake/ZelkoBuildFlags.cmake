@@ -17,14 +17,9 @@ target_compile_options(zelko_warnings INTERFACE -Wall -Wextra -Wpedantic)
 add_compile_options("-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=" "-ffile-prefix-map=${CMAKE_BINARY_DIR}/=")
 
 # Programs carry only the code they use, so the dynamic loader binds only
-# the symbols they need, and relative relocations are packed where the C
-# library reads them packed: a run of zelko-cli costs mostly its start-up.
+# the symbols they need: a run of zelko-cli costs mostly its start-up.
 add_compile_options(-ffunction-sections -fdata-sections)
 add_link_options(LINKER:--gc-sections LINKER:-O1)
-check_linker_flag(CXX "LINKER:-z,pack-relative-relocs" ZELKO_HAVE_PACKED_RELOCATIONS)
-if(ZELKO_HAVE_PACKED_RELOCATIONS)
-  add_link_options(LINKER:-z,pack-relative-relocs)
-endif()
 
 # Position-independent throughout, which a standalone static-pie program
 # needs as much as a hardened one.
@@ -59,26 +54,37 @@ if(ZELKO_HARDENING)
     set(ZELKO_EXPECT_HARDENED TRUE)
   endif()
 
+  # The control-flow marking (-fcf-protection) is left to the linker: the
+  # program carries it only when every object, the C library's start-up
+  # files included, does.
   add_link_options(LINKER:-z,relro LINKER:-z,now)
-  # Every object the compiler makes is marked for indirect branch tracking
-  # and the shadow stack; C libraries built without that marking leave it
-  # off their start-up files, which would take it off the whole program.
-  check_linker_flag(CXX "LINKER:-z,ibt,-z,shstk" ZELKO_HAVE_CET_MARKING)
-  if(ZELKO_HAVE_CET_MARKING AND ZELKO_HAVE_fcf_protection)
-    add_link_options(LINKER:-z,ibt LINKER:-z,shstk)
-  endif()
 endif()
 
 # zelko-cli runs in shell prompts: with the C++ runtime linked in, it starts
-# without loading libstdc++, on the shared C library that security updates
-# reach.
+# without loading libstdc++ (about half a millisecond a run), on the shared
+# C library that security updates reach. Distributions that forbid copies
+# of system libraries turn this off.
 function(zelko_link_lean target)
-  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  if(ZELKO_STATIC_CXX_RUNTIME)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
 endfunction()
 
-# A standalone program that needs no shared library at all. Given among
-# the libraries, the flag comes after CMake's own -pie, which would
-# otherwise override it.
+# A standalone program that needs no shared library at all: static-pie
+# where the C library provides it (not every architecture's does), plain
+# static otherwise. Given among the libraries, the flag comes after CMake's
+# own -pie, which would otherwise override it.
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_LINK_OPTIONS -static-pie)
+check_cxx_source_compiles("int main() { return 0; }" ZELKO_HAVE_STATIC_PIE)
+unset(CMAKE_REQUIRED_LINK_OPTIONS)
+set(ZELKO_STANDALONE_FLAG -static-pie)
+if(NOT ZELKO_HAVE_STATIC_PIE)
+  set(ZELKO_STANDALONE_FLAG -static)
+  if(ZELKO_STATIC OR ZELKO_BUILD_BENCHMARKS)
+    message(STATUS "The C library cannot link static-pie programs: standalone programs are linked -static")
+  endif()
+endif()
 function(zelko_link_standalone target)
-  target_link_libraries(${target} PRIVATE -static-pie)
+  target_link_libraries(${target} PRIVATE ${ZELKO_STANDALONE_FLAG})
 endfunction()

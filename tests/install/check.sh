@@ -1,58 +1,65 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs the build into a temporary prefix and checks the installed tree:
-# every file in its upstream place, the man page, the completions' syntax
-# and the program's hardening.
-#   tests/install/check.sh BUILD_DIR SOURCE_DIR VERSION hardened|unhardened
-# A build that is not optimised, or is instrumented by a sanitizer, cannot
-# have every hardening feature: "unhardened" leaves that check out.
-# Exits with 77 (skipped) when a tool it needs is missing, unless CI is set.
+# Installs the build with DESTDIR into a temporary directory, as it is and
+# stripped, and checks the installed tree: every file where the build was
+# configured to put it, the man page, the completions' syntax and the
+# program's hardening. Nothing is written outside the temporary directory.
+#   tests/install/check.sh BUILD_DIR SOURCE_DIR VERSION hardened|unhardened FILE...
+# FILE... are the installed files' full paths (without DESTDIR), the
+# program first. A build that is not optimised, or is instrumented by a
+# sanitizer, cannot have every hardening feature: "unhardened" leaves that
+# check out. In a cross build ZELKO_EMULATOR runs the program. Exits with
+# 77 (skipped) when a tool it needs is missing.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 version=$3
 hardened=$4
+shift 4
+files=("$@")
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelko-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 check="install check"
 source "$(dirname "$0")/../checks.sh"
 
 tools=(groff zsh fish)
-[ "$hardened" = hardened ] && tools+=(hardening-check)
+# hardening-check reads the host's kind of program only.
+[ -n "${ZELKO_EMULATOR:-}" ] && hardened=unhardened
+[ "$hardened" = hardened ] && tools+=(hardening-check readelf)
 require_tools "${tools[@]}"
 
-expect_file() { [ -f "$1" ] || fail "missing $1"; }
+# Runs a built program, through the emulator in a cross build.
+run() { ${ZELKO_EMULATOR:-} "$@"; }
 
-echo "== cmake --install into a temporary prefix, as it is and stripped"
+echo "== cmake --install with DESTDIR, as it is and stripped"
 for tree in plain stripped; do
   strip=()
   [ $tree = stripped ] && strip=(--strip)
-  prefix="$work/$tree"
-  cmake --install "$build" --prefix "$prefix" "${strip[@]}" >/dev/null
-  for file in bin/zelko-cli share/man/man1/zelko-cli.1.gz share/bash-completion/completions/zelko-cli \
-              share/zsh/site-functions/_zelko-cli share/fish/vendor_completions.d/zelko-cli.fish \
-              share/doc/zelko-cli/LICENSE share/doc/zelko-cli/CHANGELOG.md; do
-    expect_file "$prefix/$file"
+  DESTDIR="$work/$tree" cmake --install "$build" "${strip[@]}" >/dev/null
+  for file in "${files[@]}"; do
+    [ -f "$work/$tree$file" ] || fail "missing $file"
   done
-  [ ! -e "$prefix/bin/derodi-sim" ] || fail "derodi-sim is installed by default"
-  [ "$("$prefix/bin/zelko-cli" --version)" = "zelko-cli $version" ] || fail "$tree zelko-cli --version"
+  program=$work/$tree${files[0]}
+  [ ! -e "$(dirname "$program")/derodi-sim" ] || fail "derodi-sim is installed by default"
+  [ "$(run "$program" --version)" = "zelko-cli $version" ] || fail "$tree zelko-cli --version"
   if [ "$hardened" = hardened ]; then
-    report=$(hardening-check "$prefix/bin/zelko-cli" 2>&1) || fail "hardening-check on the $tree program: $report"
+    report=$(hardening-check $(hardening_options "${ZELKO_CXX:-c++}") "$program" 2>&1) ||
+      fail "hardening-check on the $tree program: $report"
   fi
 done
 if [ -x "$build/tools/derodi-sim/derodi-sim" ]; then
-  cmake --install "$build" --prefix "$work/sim" --component derodi-sim >/dev/null
-  expect_file "$work/sim/bin/derodi-sim"
+  DESTDIR="$work/sim" cmake --install "$build" --component derodi-sim >/dev/null
+  [ -f "$work/sim$(dirname "${files[0]}")/derodi-sim" ] || fail "derodi-sim not installed with its component"
 fi
 
 echo "== man page"
-page=$(gzip -dc "$work/plain/share/man/man1/zelko-cli.1.gz")
+page=$(gzip -dc "$work/plain${files[1]}")
 warnings=$(groff -ww -z -man <<<"$page" 2>&1)
 [ -z "$warnings" ] || fail "groff warnings: $warnings"
 rendered=$(groff -man -Tutf8 <<<"$page" 2>/dev/null | col -b)
 [[ $page == *'.TH ZELKO-CLI 1 '*"\"zelko-cli $version\""* ]] || fail "man page header lacks the version"
 # Every command form of the usage text has its place in the page.
-forms=$("$build/zelko-cli/zelko-cli" --help | sed -n 's/^    zelko-cli \([a-z]*\).*/\1/p' | sort -u)
+forms=$(run "$build/zelko-cli/zelko-cli" --help | sed -n 's/^    zelko-cli \([a-z]*\).*/\1/p' | sort -u)
 for word in $forms; do
   [[ $rendered == *"zelko-cli $word"* ]] || fail "man page lacks 'zelko-cli $word'"
 done

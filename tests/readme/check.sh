@@ -4,9 +4,13 @@
 # directory taken to be BUILD_DIR, and checks that every line succeeds and
 # nothing is left behind.
 #   tests/readme/check.sh SOURCE_DIR BUILD_DIR
+# Exits with 77 (skipped) when a tool the lines run is missing.
 set -euo pipefail
 source=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
+check="README check"
+source "$(dirname "$0")/../checks.sh"
+require_tools ssh-agent ssh-add ssh-keygen timeout
 
 # The shell block that follows the by-hand marker.
 block=$(awk '/<!-- by-hand/ { marked = 1; next }
@@ -17,7 +21,8 @@ block=$(awk '/<!-- by-hand/ { marked = 1; next }
 block=${block//.\/build-tour\//$build/}
 printf '%s\n' "$block"
 
-output=$(bash -e -c "$block" 2>&1)
+# A sim that cannot start would leave the FIFO's reader waiting: bounded.
+output=$(timeout 60 bash -e -c "$block" 2>&1)
 printf '%s\n' "$output"
 [[ $output == *$'work\tssh-ed25519\tSHA256:'* ]] || { echo "README check: no key listing"; exit 1; }
 [[ $output == *'work@zelko-phone (ED25519)'* ]] || { echo "README check: ssh-add saw no key"; exit 1; }

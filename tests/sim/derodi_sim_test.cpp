@@ -42,9 +42,13 @@ std::string word(const std::string& text, std::size_t n) {
 }
 
 // One simulator for the suite: starting it makes real keys.
-class DerodiSim : public testing::Test {
+class DerodiSim : public SimTest {
  protected:
-  static void SetUpTestSuite() { s_sim = std::make_unique<RunningSim>(); }
+  static void SetUpTestSuite() {
+    if (missing_tool().empty()) {
+      s_sim = std::make_unique<RunningSim>();
+    }
+  }
   static void TearDownTestSuite() { s_sim.reset(); }
   static const RunningSim& sim() { return *s_sim; }
 
@@ -180,7 +184,9 @@ TEST_F(DerodiSim, NamesAreChecked) {
   EXPECT_EQ(sim().cli({"keys"}).out.find("two"), std::string::npos);
 }
 
-TEST(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
+class DerodiSimBehaviour : public SimTest {};
+
+TEST_F(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
   RunningSim sim({"--stale", "--refuse-trusted-destination"});
   const RunResult keys = sim.cli({"keys", "--long"});
   EXPECT_NE(keys.out.find("\tSTALE\n"), std::string::npos);
@@ -195,7 +201,7 @@ TEST(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
       << window.err;
 }
 
-TEST(DerodiSimBehaviour, RefusedApprovals) {
+TEST_F(DerodiSimBehaviour, RefusedApprovals) {
   RunningSim sim({"--refuse", "--approval-delay", "1"});
   const RunResult made = sim.cli({"generate", "--name", "k"});
   EXPECT_EQ(made.err,
@@ -204,7 +210,7 @@ TEST(DerodiSimBehaviour, RefusedApprovals) {
   EXPECT_EQ(sim.cli({"authorize", "--minutes", "1"}).status, 1);
 }
 
-TEST(DerodiSimBehaviour, StopsCleanlyOnSigterm) {
+TEST_F(DerodiSimBehaviour, StopsCleanlyOnSigterm) {
   RunningSim sim;
   EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 0);
   EXPECT_EQ(sim.stop(), 0);
@@ -214,7 +220,7 @@ TEST(DerodiSimBehaviour, StopsCleanlyOnSigterm) {
   EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 2);
 }
 
-TEST(DerodiSimBehaviour, HelpNamesEveryFlag) {
+TEST_F(DerodiSimBehaviour, HelpNamesEveryFlag) {
   const RunResult help = run_program(sim_path(), {"--help"}, {});
   EXPECT_EQ(help.status, 0);
   for (const char* flag :

@@ -28,7 +28,9 @@ long milliseconds_since(Clock::time_point start) {
 }
 
 // The benchmark-style figure: printed, not asserted.
-TEST(DerodiSimLife, ServesOneClientWhileOthersStall) {
+class DerodiSimLife : public SimTest {};
+
+TEST_F(DerodiSimLife, ServesOneClientWhileOthersStall) {
   RunningSim sim({"--approval-delay", "2"});
   std::vector<zelko_ipc::Fd> silent;
   for (int i = 0; i < 3; ++i) {
@@ -59,7 +61,7 @@ TEST(DerodiSimLife, ServesOneClientWhileOthersStall) {
   EXPECT_EQ(window.out, "authorized: all trusted destinations\n") << window.err;
 }
 
-TEST(DerodiSimLife, OneSimPerRuntimeDirectory) {
+TEST_F(DerodiSimLife, OneSimPerRuntimeDirectory) {
   RunningSim first;
   const RunResult second = run_program(sim_path(), {}, first.environment());
   EXPECT_RUN(second, "", "derodi-sim: a daemon already answers on " + first.control_socket() + "\n",
@@ -67,7 +69,7 @@ TEST(DerodiSimLife, OneSimPerRuntimeDirectory) {
   EXPECT_EQ(first.cli({"devices"}).status, 0);
 }
 
-TEST(DerodiSimLife, StopsAtOnceMidApprovalAndGrantsNothing) {
+TEST_F(DerodiSimLife, StopsAtOnceMidApprovalAndGrantsNothing) {
   RunningSim sim({"--approval-delay", "30"});
   RunResult window;
   std::thread pending([&] { window = sim.cli({"authorize", "--minutes", "5"}); });
@@ -81,7 +83,7 @@ TEST(DerodiSimLife, StopsAtOnceMidApprovalAndGrantsNothing) {
   EXPECT_TRUE(processes_mentioning(sim.runtime_dir() + "/zelko/").empty());
 }
 
-TEST(DerodiSimLife, NoAgentOutlivesTheSim) {
+TEST_F(DerodiSimLife, NoAgentOutlivesTheSim) {
   RunningSim sim;
   const std::string agent = "ssh-agent -D -a " + sim.runtime_dir();
   ASSERT_EQ(processes_mentioning(agent).size(), 1u);
@@ -92,7 +94,7 @@ TEST(DerodiSimLife, NoAgentOutlivesTheSim) {
   EXPECT_TRUE(processes_mentioning(agent).empty());
 }
 
-TEST(DerodiSimLife, AnAgentThatDiesStopsTheSim) {
+TEST_F(DerodiSimLife, AnAgentThatDiesStopsTheSim) {
   RunningSim sim;
   const auto agents = processes_mentioning("ssh-agent -D -a " + sim.runtime_dir());
   ASSERT_EQ(agents.size(), 1u);
@@ -100,7 +102,7 @@ TEST(DerodiSimLife, AnAgentThatDiesStopsTheSim) {
   EXPECT_EQ(sim.wait(), 1);
 }
 
-TEST(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
+TEST_F(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
   RunningSim sim({"--approval-delay", "2"});
   // Killed after a second, while the phone still has the request.
   const RunResult gone =
@@ -114,7 +116,7 @@ TEST(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
 
 // Signatures through the endpoint ask the phone: refused outside a window,
 // let through at once inside one.
-TEST(DerodiSimLife, SignaturesNeedAWindowWhenThePhoneRefusesThem) {
+TEST_F(DerodiSimLife, SignaturesNeedAWindowWhenThePhoneRefusesThem) {
   RunningSim sim({"--refuse-signatures"});
   TempDir scratch;
   const std::string key = scratch / "work.pub";

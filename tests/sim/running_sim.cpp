@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 #include "zelko/ipc/fd.hpp"
@@ -19,6 +20,27 @@ namespace zelko_test {
 
 std::string sim_path() {
   return DERODI_SIM_PATH;
+}
+
+std::string SimTest::missing_tool() {
+  const char* path = std::getenv("PATH");
+  for (const char* tool : {"ssh-agent", "ssh-add", "ssh-keygen"}) {
+    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+    bool found = false;
+    for (std::string directory; !found && std::getline(directories, directory, ':');) {
+      found = ::access((directory + "/" + tool).c_str(), X_OK) == 0;
+    }
+    if (!found) {
+      return tool;
+    }
+  }
+  return {};
+}
+
+void SimTest::SetUp() {
+  if (const std::string tool = missing_tool(); !tool.empty()) {
+    GTEST_SKIP() << "derodi-sim needs " << tool << " (openssh-client), which is not installed";
+  }
 }
 
 std::vector<std::string> RunningSim::environment(bool with_agent) const {

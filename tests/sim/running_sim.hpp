@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <string>
@@ -41,6 +42,15 @@ class RunningSim {
  private:
   TempDir m_runtime;
   pid_t m_pid = -1;
+};
+
+/// Tests of derodi-sim, skipped with a message where the OpenSSH tools it
+/// runs are missing.
+class SimTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  /// The first of the sim's tools that is not on PATH, or nothing.
+  static std::string missing_tool();
 };
 
 /// The path of the built derodi-sim.
