@@ -28,6 +28,7 @@ def main():
     programs = {
         "cli": build / "zelko-cli/zelko-cli",
         "cli_static": build / "bench/zelko-cli-static",
+        "cli_shared_runtime": build / "bench/zelko-cli-shared-runtime",
         "floor": build / "bench/floor_client",
         "floor_static": build / "bench/floor_client_static",
         "daemon": build / "bench/bench_daemon",
@@ -50,6 +51,8 @@ def main():
             rows = [
                 ("keys (10 keys)", small, [cli, "keys"], [floor, "keys"]),
                 ("keys (10 keys), standalone", small, *static),
+                ("keys (10 keys), C++ runtime shared", small, [programs["cli_shared_runtime"], "keys"],
+                 [floor, "keys"]),
                 ("status", small, [cli, "status"], [floor, "status"]),
             ]
             for runtime, label in ((big, "1 MiB"), (escaped, "1 MiB, escapes")):

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # A guided tour of zelko-cli against derodi-sim, the stand-in daemon: every
-# command, then the everyday use of a phone key, signing a git commit. It
-# runs on a temporary runtime directory that is removed afterwards,
-# whatever happens.
+# command, then the everyday uses of a phone key, signing a git commit and
+# logging in over ssh (to a local sshd that ssh starts itself: no port, no
+# root). It runs on a temporary runtime directory that is removed
+# afterwards, whatever happens.
 #   tools/tour.sh [BUILD_DIR]    (default: build-tour)
 set -uo pipefail
 
@@ -108,8 +109,49 @@ step git config gpg.format ssh
 step git config user.signingkey "$runtime/work/work.pub"
 step git config gpg.ssh.allowedSignersFile "$runtime/work/allowed_signers"
 
-say "Outside an authorization window the phone refuses to sign:"
+# The ssh login: sshd in inetd mode as ssh's ProxyCommand, with a host key
+# and authorized_keys of its own (the phone's work key).
+sshd=$(PATH="$PATH:/usr/sbin:/sbin" command -v sshd || true)
+login_skipped=
+if [ -z "$sshd" ]; then
+  login_skipped="sshd is missing (Debian and Ubuntu: apt-get install openssh-server)"
+elif [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then
+  login_skipped="sshd run as root needs its privilege separation directory (mkdir /run/sshd)"
+else
+  ssh_dir="$runtime/ssh"
+  mkdir "$ssh_dir"
+  ssh-keygen -q -t ed25519 -N "" -C zelko-tour -f "$ssh_dir/host_key"
+  zelko-cli getpub work --out "$ssh_dir/authorized_keys"
+  echo "zelko-tour $(cat "$ssh_dir/host_key.pub")" >"$ssh_dir/known_hosts"
+  printf '%s\n' "HostKey $ssh_dir/host_key" "AuthorizedKeysFile $ssh_dir/authorized_keys" \
+    "StrictModes no" "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
+    >"$ssh_dir/sshd_config"
+  printf '%s\n' "Host zelko-tour" "  ProxyCommand $sshd -i -f $ssh_dir/sshd_config" \
+    "  UserKnownHostsFile $ssh_dir/known_hosts" "  StrictHostKeyChecking yes" "  BatchMode yes" \
+    "  PreferredAuthentications publickey" >"$ssh_dir/ssh_config"
+fi
+# Logs in to the local sshd and runs `id -un` there.
+login() {
+  if [ -n "$login_skipped" ]; then
+    echo "(the ssh login is skipped: $login_skipped)"
+    return 0
+  fi
+  show ssh -F ssh_config zelko-tour id -un
+  (cd "$ssh_dir" && ssh -F ssh_config zelko-tour id -un)
+}
+# The simulated phone's last word on a signature, from derodi-sim's log.
+phone_said() {
+  [ -n "$login_skipped" ] && return 0
+  local lines
+  lines=$(grep 'phone: signature' "$runtime/sim.log" || true)
+  echo "${lines##*$'\n'}"
+}
+
+say "Outside an authorization window the phone refuses to sign, a commit or an ssh login:"
 refused git commit -q --allow-empty -S -m "signed by the phone"
+if login; then
+  [ -n "$login_skipped" ] || { echo "(it went through, and should not have)"; failures=$((failures + 1)); }
+fi
 
 say "Ask the phone for a window of five minutes, and the same signature goes through:"
 step zelko-cli authorize --minutes 5
@@ -117,6 +159,14 @@ step zelko-cli status
 step git commit -q --allow-empty -S -m "signed by the phone"
 step git verify-commit HEAD
 cd .. || exit 1
+
+say "And so does the ssh login. The phone says what it approved: which key, for which destination (the host key of the server ssh connected to):"
+login || { echo "(the login failed)"; failures=$((failures + 1)); }
+phone_said
+if [ -z "$login_skipped" ]; then
+  show ssh-keygen -l -f host_key.pub
+  ssh-keygen -l -f "$ssh_dir/host_key.pub"
+fi
 
 say "The phone can make new keys too, and ssh sees them at once:"
 step zelko-cli generate --type ed25519 --name tour-key

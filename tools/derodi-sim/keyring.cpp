@@ -37,7 +37,8 @@ std::string word(const std::string& text, std::size_t n) {
 std::expected<Key, std::string> make_or_load_key(const std::string& private_path,
                                                  const std::string& type, std::uint32_t bits,
                                                  const std::string& name,
-                                                 const std::string& comment) {
+                                                 const std::string& comment,
+                                                 const std::function<bool()>& abandoned) {
   const std::string public_path = private_path + ".pub";
   if (::access(public_path.c_str(), R_OK) != 0) {
     std::vector<std::string> argv = {"ssh-keygen", "-q", "-t",    type, "-N",
@@ -45,7 +46,7 @@ std::expected<Key, std::string> make_or_load_key(const std::string& private_path
     if (type == "rsa") {
       argv.insert(argv.end(), {"-b", std::to_string(bits)});
     }
-    if (auto made = run_captured(argv); !made) {
+    if (auto made = run_captured(argv, {}, abandoned); !made) {
       return std::unexpected(made.error());
     }
   }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <string>
 
 namespace derodi_sim {
@@ -18,11 +19,11 @@ struct Key {
 };
 
 /// Makes a new key pair at `private_path` with ssh-keygen (type "ed25519" or
-/// "rsa"; `bits` only for RSA), or loads the pair already there.
-[[nodiscard]] std::expected<Key, std::string> make_or_load_key(const std::string& private_path,
-                                                               const std::string& type,
-                                                               std::uint32_t bits,
-                                                               const std::string& name,
-                                                               const std::string& comment);
+/// "rsa"; `bits` only for RSA), or loads the pair already there. Gives up,
+/// ssh-keygen killed, once `abandoned` says so.
+[[nodiscard]] std::expected<Key, std::string> make_or_load_key(
+    const std::string& private_path, const std::string& type, std::uint32_t bits,
+    const std::string& name, const std::string& comment,
+    const std::function<bool()>& abandoned = {});
 
 }  // namespace derodi_sim

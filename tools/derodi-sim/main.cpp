@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,21 +129,37 @@ std::expected<void, std::string> wait_for_the_end(int signals, Agent& agent,
   }
 }
 
+// One sim per runtime directory, even when two start at the same instant:
+// each takes a lock on the directory first, and the one that cannot, like
+// one that finds a daemon answering, touches nothing.
+std::expected<zelko_ipc::Fd, std::string> claim(const std::string& zelko_dir,
+                                                const std::string& control_path) {
+  if (auto made = make_directory(zelko_dir); !made) {
+    return std::unexpected(made.error());
+  }
+  zelko_ipc::Fd lock(::open(zelko_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!lock) {
+    return std::unexpected("cannot open " + zelko_dir + ": " + zelko_ipc::describe_os_error(errno));
+  }
+  if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 || zelko_ipc::connect_unix(control_path)) {
+    return std::unexpected("a daemon already answers on " + control_path);
+  }
+  return lock;
+}
+
 std::expected<void, std::string> simulate(const Options& options) {
   const std::string zelko_dir = options.runtime_dir + "/zelko";
   const std::string control_path = zelko_dir + "/control.sock";
-  // One daemon per runtime directory: when one answers, nothing is touched.
-  if (zelko_ipc::connect_unix(control_path)) {
-    return std::unexpected("a daemon already answers on " + control_path);
+  const auto claimed = claim(zelko_dir, control_path);
+  if (!claimed) {
+    return std::unexpected(claimed.error());
   }
   auto signals = catch_stop_signals();
   if (!signals) {
     return std::unexpected(signals.error());
   }
-  for (const std::string& directory : {zelko_dir, options.state_dir}) {
-    if (auto made = make_directory(directory); !made) {
-      return made;
-    }
+  if (auto made = make_directory(options.state_dir); !made) {
+    return made;
   }
   const StateDirectory state(options.state_dir, options.keep_state);
   auto keys = starting_keys(state.path());
@@ -180,11 +197,12 @@ std::expected<void, std::string> simulate(const Options& options) {
     ready.emplace(options.ready_file, endpoint + "\n");
   }
   auto ended = wait_for_the_end(signals->get(), *agent, ready);
-  // Nothing is granted from now on; every client waiting is let go.
+  // Nothing is granted from now on; every client waiting is let go, and the
+  // agent goes first, so that no proxy waits on it.
   phone.stop();
+  agent->stop();
   control.stop();
   agent_endpoint.stop();
-  agent->stop();
   if (ended) {
     std::fprintf(stderr, "derodi-sim: stopped\n");
   }

@@ -15,8 +15,11 @@ Simulates one paired phone with real keys: makes OpenSSH keys with ssh-keygen,
 serves them through a real ssh-agent behind $XDG_RUNTIME_DIR/zelko/agent.sock,
 where every signature asks the simulated phone first, and answers zelko-cli on
 $XDG_RUNTIME_DIR/zelko/control.sock until SIGINT or SIGTERM. The simulated
-phone approves on its own, after --approval-delay; one sim runs per runtime
-directory.
+phone approves on its own, after --approval-delay, and says on standard error
+what it was asked and what it decided, one line each:
+    derodi-sim: phone: signature with 'work' SHA256:... for host SHA256:...: approved
+One sim runs per runtime directory. Through the agent endpoint SSH clients
+list keys and sign; adding, removing and locking are refused.
 
 FLAGS:
     --runtime-dir DIR           Use DIR instead of $XDG_RUNTIME_DIR
@@ -38,6 +41,7 @@ FLAGS:
                                 authorization window
     --approval-delay SECONDS    The phone takes SECONDS (0 to 3600, default 0)
                                 before it answers an approval or a signature
+    --quiet                     Do not print the phone's decisions
     -h, --help                  Print this help
 )";
 
@@ -71,6 +75,8 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       options.behaviour.refuse_trusted_destination = true;
     } else if (flag == "--refuse-signatures") {
       options.behaviour.refuse_signatures = true;
+    } else if (flag == "--quiet") {
+      options.behaviour.quiet = true;
     } else if (flag == "--keep-state") {
       options.keep_state = true;
     } else if (flag == "--runtime-dir" && has_value) {

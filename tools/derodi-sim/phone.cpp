@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+#include "fingerprint.hpp"
+
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"
 #include "zelko/ipc/utf8.hpp"
@@ -138,39 +140,79 @@ std::string Phone::public_key(const std::string& name) const {
   return error(std::string("no key named ").append(quoted(name)).append(" on the phone"));
 }
 
-std::string Phone::approval(const Client& client) const {
+void Phone::tell(std::string_view asked, std::string_view outcome) const {
+  if (m_behaviour.quiet) {
+    return;
+  }
+  std::string line = "derodi-sim: phone: ";
+  line.append(asked).append(": ").append(outcome).append("\n");
+  // One write a line, so that lines from clients served side by side never mix.
+  if (::write(2, line.data(), line.size()) < 0) {
+    // Nobody reads the log: the phone decides all the same.
+  }
+}
+
+std::string Phone::shown_key(std::string_view key_blob) const {
+  const std::lock_guard lock(m_mutex);
+  for (const Key& key : m_keys) {
+    if (derodi_sim::key_blob(key.public_line) == key_blob) {
+      return quoted(key.name) + " " + key.fingerprint;
+    }
+  }
+  return "an unknown key " + fingerprint(key_blob);
+}
+
+std::string Phone::approval(const Client& client, std::string_view asked) const {
   if (!client.stays_for(m_behaviour.approval_delay) || m_stopping) {
+    tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
     return "the request was cancelled";
   }
   if (m_behaviour.refuse) {
+    tell(asked, "refused");
     return "the request was declined on the phone";
   }
   return {};
 }
 
-bool Phone::approves_signature(const Client& client) {
+bool Phone::approves_signature(const Client& client, std::string_view key_blob,
+                               std::string_view destination) {
+  const std::string asked =
+      "signature with " + shown_key(key_blob) + " for " +
+      (destination.empty() ? std::string("unknown destination") : "host " + std::string(destination));
+  bool in_window = false;
   {
     const std::lock_guard lock(m_mutex);
-    if (window_open()) {
-      return true;
-    }
+    in_window = window_open();
+  }
+  if (in_window) {
+    tell(asked, "approved by the window");
+    return true;
   }
   if (m_behaviour.refuse_signatures) {
+    tell(asked, "refused outside a window");
     return false;
   }
-  return client.stays_for(m_behaviour.approval_delay) && !m_stopping;
+  if (!client.stays_for(m_behaviour.approval_delay) || m_stopping) {
+    tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
+    return false;
+  }
+  tell(asked, "approved");
+  return true;
 }
 
 std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
+  const std::string asked = "authorization window of " + std::to_string(minutes) + " min";
   if (m_behaviour.refuse_trusted_destination) {
+    tell(asked, "refused, no trusted destination");
     return error("no trusted destination has been confirmed on the phone yet");
   }
-  if (std::string refused = approval(client); !refused.empty()) {
+  if (std::string refused = approval(client, asked); !refused.empty()) {
     return error(std::move(refused));
   }
+  tell(asked, "approved");
   const std::lock_guard lock(m_mutex);
   const auto expires = Clock::now() + std::chrono::minutes(minutes);
   m_window_expires = expires;
@@ -208,31 +250,47 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
     }
     path = m_key_directory + "/generated-" + std::to_string(++m_generated);
   }
-  if (std::string refused = approval(client); !refused.empty()) {
+  const std::string asked =
+      "key generation of " + quoted(request.name) + " (" + request.key_type + ")";
+  if (std::string refused = approval(client, asked); !refused.empty()) {
     return error(std::move(refused));
   }
-  // A file left by an earlier run under this name is not this key.
-  ::unlink(path.c_str());
-  ::unlink((path + ".pub").c_str());
+  // A file left by an earlier run under this name is not this key, and a
+  // key that is not made whole leaves nothing behind.
+  const auto remove_files = [&] {
+    ::unlink(path.c_str());
+    ::unlink((path + ".pub").c_str());
+  };
+  remove_files();
   const std::uint32_t bits = request.bits == 0 ? 4096 : request.bits;
-  auto key =
-      make_or_load_key(path, request.key_type, bits, request.name, request.name + "@zelko-phone");
+  // Making a large RSA key takes long: it stops when the client leaves or
+  // the sim stops.
+  const auto abandoned = [&] { return m_stopping || !client.stays_for(std::chrono::milliseconds(0)); };
+  auto key = make_or_load_key(path, request.key_type, bits, request.name,
+                              request.name + "@zelko-phone", abandoned);
   if (!key) {
+    remove_files();
+    if (abandoned()) {
+      tell(asked, m_stopping ? "approved, then cancelled, the sim is stopping"
+                             : "approved, then cancelled, the client left");
+      return error("the request was cancelled");
+    }
     return error("the phone could not make the key: " + key.error());
   }
   const std::lock_guard lock(m_mutex);
   // Another request may have made a key of this name meanwhile, and the
   // sim may be stopping.
   if (exists() || m_stopping) {
-    ::unlink(path.c_str());
-    ::unlink((path + ".pub").c_str());
+    remove_files();
     return error(m_stopping ? std::string("the request was cancelled")
                             : already_exists(request.name));
   }
   if (auto added = m_agent.add(key->private_path); !added) {
+    remove_files();
     return error("the agent refused the new key: " + added.error());
   }
   m_keys.push_back(*key);
+  tell(asked, "approved, made " + key->fingerprint);
   return wire::generated_answer(key->public_line, key->fingerprint, key->name);
 }
 

@@ -22,6 +22,7 @@ struct Behaviour {
   bool refuse_trusted_destination = false;  // windows fail for want of a trusted destination
   bool refuse_signatures = false;           // signatures outside a window are refused
   std::chrono::seconds approval_delay{0};   // time the user takes to decide
+  bool quiet = false;                       // no line for each decision
 };
 
 /// One paired phone with real keys, served through a real agent. Every
@@ -42,9 +43,12 @@ class Phone {
   /// leave while the user decides: then nothing is granted.
   [[nodiscard]] std::string answer(const zelko_ipc::ControlRequest& request, const Client& client);
 
-  /// Whether the phone lets a signature for `client` through: at once
-  /// inside an authorization window, otherwise as the user decides.
-  [[nodiscard]] bool approves_signature(const Client& client);
+  /// Whether the phone lets a signature with the key `key_blob` for
+  /// `client` through: at once inside an authorization window, otherwise as
+  /// the user decides. `destination` is the host key fingerprint the SSH
+  /// client bound the connection to, or empty.
+  [[nodiscard]] bool approves_signature(const Client& client, std::string_view key_blob,
+                                        std::string_view destination);
 
   /// From now on nothing more is granted.
   void stop() { m_stopping = true; }
@@ -57,10 +61,14 @@ class Phone {
   Response public_key(const std::string& name) const;
   Response authorize(std::uint32_t minutes, const Client& client);
   Response generate(const zelko_ipc::ControlRequest::Generate& request, const Client& client);
-  /// The user's verdict on an approval request for `client`: empty when
-  /// approved.
-  [[nodiscard]] std::string approval(const Client& client) const;
+  /// The user's verdict on the approval request `asked` for `client`:
+  /// empty when approved, else the answer's message (the refusal is told).
+  [[nodiscard]] std::string approval(const Client& client, std::string_view asked) const;
   [[nodiscard]] bool window_open() const;
+  /// The key a request names, as the phone shows it: "'NAME' FINGERPRINT".
+  [[nodiscard]] std::string shown_key(std::string_view key_blob) const;
+  /// One line on standard error: what the phone was asked, and its decision.
+  void tell(std::string_view asked, std::string_view outcome) const;
 
   Behaviour m_behaviour;
   const Agent& m_agent;

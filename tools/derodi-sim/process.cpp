@@ -38,13 +38,18 @@ std::vector<std::string> environment_with(const std::vector<std::string>& extra)
   return environment;
 }
 
-void read_both(int out_fd, int err_fd, std::string& out, std::string& err) {
+// Reads both streams to their end; false when `abandoned` said so first.
+bool read_both(int out_fd, int err_fd, std::string& out, std::string& err,
+               const std::function<bool()>& abandoned) {
   pollfd streams[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open_streams = 2;
   while (open_streams > 0) {
-    if (::poll(streams, 2, -1) < 0 && errno != EINTR) {
-      return;
+    if (abandoned && abandoned()) {
+      return false;
+    }
+    if (::poll(streams, 2, abandoned ? 100 : -1) < 0 && errno != EINTR) {
+      return true;
     }
     for (int i = 0; i < 2; ++i) {
       if (streams[i].fd < 0 || streams[i].revents == 0) {
@@ -60,12 +65,34 @@ void read_both(int out_fd, int err_fd, std::string& out, std::string& err) {
       }
     }
   }
+  return true;
+}
+
+// Starts `args` with `envp`, standard input from /dev/null and standard
+// output and error into `out` and `err`. The program gets SIGKILL when the
+// calling thread ends. Returns its id, or -1.
+pid_t spawn(const std::vector<char*>& args, const std::vector<char*>& envp, int out, int err) {
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
+      ::_exit(127);
+    }
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
+      ::_exit(127);
+    }
+    ::execvpe(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  return pid;
 }
 
 }  // namespace
 
 std::expected<std::string, std::string> run_captured(
-    const std::vector<std::string>& argv, const std::vector<std::string>& extra_environment) {
+    const std::vector<std::string>& argv, const std::vector<std::string>& extra_environment,
+    const std::function<bool()>& abandoned) {
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
@@ -76,32 +103,30 @@ std::expected<std::string, std::string> run_captured(
     ::close(out_pipe[1]);
     return std::unexpected(zelko_ipc::describe_os_error(errno));
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  auto args = pointers(argv);
+  const auto args = pointers(argv);
   const auto environment = environment_with(extra_environment);
-  auto envp = pointers(environment);
-  pid_t pid = 0;
-  const int spawned =
-      ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  const auto envp = pointers(environment);
+  const pid_t pid = spawn(args, envp, out_pipe[1], err_pipe[1]);
+  const int spawn_error = errno;
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   std::string out;
   std::string err;
-  if (spawned == 0) {
-    read_both(out_pipe[0], err_pipe[0], out, err);
-  }
+  const bool finished = pid < 0 || read_both(out_pipe[0], err_pipe[0], out, err, abandoned);
   ::close(out_pipe[0]);
   ::close(err_pipe[0]);
-  if (spawned != 0) {
-    return std::unexpected("cannot run " + argv[0] + ": " + zelko_ipc::describe_os_error(spawned));
+  if (pid < 0) {
+    return std::unexpected("cannot run " + argv[0] + ": " +
+                           zelko_ipc::describe_os_error(spawn_error));
+  }
+  if (!finished) {
+    ::kill(pid, SIGKILL);
   }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!finished) {
+    return std::unexpected(argv[0] + " was stopped: the request was abandoned");
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) {
@@ -131,8 +156,11 @@ namespace {
     ::_exit(127);
   }
   // Named apart from the sim, so that stopping the sim by name leaves it to
-  // do its work.
+  // do its work; and in a process group of its own, so that a signal to the
+  // sim's group (a shell's "kill %1", Ctrl-C) reaches the sim, which then
+  // stops the agent in order.
   ::prctl(PR_SET_NAME, "agent-guard");
+  ::setpgid(0, 0);
   const pid_t program = ::fork();
   if (program < 0) {
     ::_exit(127);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace derodi_sim {
 
@@ -38,12 +39,25 @@ void Server::accept_loop() {
     }
     zelko_ipc::Fd fd(::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!fd) {
+      // Out of descriptors or memory, the connection waits in the backlog:
+      // a pause (cut short by stop), not a spin, before the next try.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        pollfd wake{m_wake_read.get(), POLLIN, 0};
+        ::poll(&wake, 1, 100);
+      }
+      join_finished();
       continue;
     }
     join_finished();
-    const std::lock_guard lock(m_mutex);
-    Connection& connection = m_connections.emplace_back();
-    connection.fd = std::move(fd);
+    serve(std::move(fd));
+  }
+}
+
+void Server::serve(zelko_ipc::Fd fd) {
+  const std::lock_guard lock(m_mutex);
+  Connection& connection = m_connections.emplace_back();
+  connection.fd = std::move(fd);
+  try {
     connection.thread = std::thread([this, &connection] {
       m_handler(connection.fd.get());
       // Closed at once, so the client sees the end; under the lock, so that
@@ -52,6 +66,10 @@ void Server::accept_loop() {
       connection.fd.reset();
       connection.done = true;
     });
+  } catch (const std::system_error&) {
+    // No thread to be had: this client is turned away (its connection
+    // closes), the others are served on.
+    m_connections.pop_back();
   }
 }
 

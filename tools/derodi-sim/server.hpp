@@ -35,6 +35,7 @@ class Server {
   };
 
   void accept_loop();
+  void serve(zelko_ipc::Fd fd);
   void join_finished();
 
   Listener m_listener;
