@@ -21,9 +21,12 @@ block=$(awk '/<!-- by-hand/ { marked = 1; next }
 block=${block//.\/build-tour\//$build/}
 printf '%s\n' "$block"
 
-# A sim that cannot start would leave the FIFO's reader waiting: bounded.
-output=$(timeout 60 bash -e -c "$block" 2>&1)
+# With job control on, as in an interactive shell, so that "kill %1"
+# signals the sim's whole process group. A sim that cannot start would
+# leave the FIFO's reader waiting: bounded.
+output=$(timeout 60 bash -m -e -c "$block" 2>&1)
 printf '%s\n' "$output"
 [[ $output == *$'work\tssh-ed25519\tSHA256:'* ]] || { echo "README check: no key listing"; exit 1; }
 [[ $output == *'work@zelko-phone (ED25519)'* ]] || { echo "README check: ssh-add saw no key"; exit 1; }
+[[ $output == *'derodi-sim: stopped'* ]] || { echo "README check: the sim did not stop cleanly"; exit 1; }
 echo "README check: the by-hand lines work as they stand"

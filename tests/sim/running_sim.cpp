@@ -62,8 +62,9 @@ RunResult RunningSim::tool(const std::vector<std::string>& argv) const {
   return run_program("/usr/bin/env", argv, environment(true), 60);
 }
 
-RunningSim::RunningSim(const std::vector<std::string>& flags) {
-  const std::string ready = m_runtime / "ready";
+RunningSim::RunningSim(const SimStart& start)
+    : m_runtime_dir(start.runtime_dir.empty() ? m_own.path() : start.runtime_dir) {
+  const std::string ready = m_own / "ready";
   if (::mkfifo(ready.c_str(), 0600) != 0) {
     throw std::runtime_error("cannot make the ready FIFO");
   }
@@ -71,7 +72,7 @@ RunningSim::RunningSim(const std::vector<std::string>& flags) {
   // dies at start cannot leave the test waiting.
   const zelko_ipc::Fd reader(::open(ready.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   std::vector<std::string> argv = {sim_path(), "--ready-file", ready};
-  argv.insert(argv.end(), flags.begin(), flags.end());
+  argv.insert(argv.end(), start.flags.begin(), start.flags.end());
   std::vector<char*> args;
   for (std::string& a : argv) {
     args.push_back(a.data());
@@ -83,7 +84,21 @@ RunningSim::RunningSim(const std::vector<std::string>& flags) {
     envp.push_back(e.data());
   }
   envp.push_back(nullptr);
-  if (::posix_spawn(&m_pid, argv[0].c_str(), nullptr, nullptr, args.data(), envp.data()) != 0) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, (m_own / "log").c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (start.own_process_group) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  const int spawned =
+      ::posix_spawn(&m_pid, argv[0].c_str(), &actions, &attributes, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) {
     throw std::runtime_error("cannot start derodi-sim");
   }
   for (int i = 0; i < 600; ++i) {
@@ -93,7 +108,7 @@ RunningSim::RunningSim(const std::vector<std::string>& flags) {
     }
     if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
       m_pid = -1;
-      throw std::runtime_error("derodi-sim exited at start");
+      throw std::runtime_error("derodi-sim exited at start: " + log());
     }
   }
   throw std::runtime_error("derodi-sim did not start listening");

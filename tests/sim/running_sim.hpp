@@ -12,12 +12,21 @@
 
 namespace zelko_test {
 
-/// derodi-sim running on its own temporary runtime directory, started
-/// with --ready-file on a FIFO and waited for through it, and stopped with
-/// SIGTERM when the object goes away.
+/// How a RunningSim is started.
+struct SimStart {
+  std::vector<std::string> flags;
+  std::string runtime_dir;         // empty: a temporary one of its own
+  bool own_process_group = false;  // as a shell with job control starts it
+};
+
+/// derodi-sim running on a runtime directory, by default a temporary one
+/// of its own, started with --ready-file on a FIFO and waited for through
+/// it, its standard error in a log, and stopped with SIGTERM when the
+/// object goes away.
 class RunningSim {
  public:
-  explicit RunningSim(const std::vector<std::string>& flags = {});
+  explicit RunningSim(const std::vector<std::string>& flags = {}) : RunningSim(SimStart{flags, {}, false}) {}
+  explicit RunningSim(const SimStart& start);
   RunningSim(const RunningSim&) = delete;
   RunningSim& operator=(const RunningSim&) = delete;
   ~RunningSim();
@@ -28,9 +37,11 @@ class RunningSim {
   int wait();
 
   [[nodiscard]] pid_t pid() const { return m_pid; }
-  [[nodiscard]] const std::string& runtime_dir() const { return m_runtime.path(); }
-  [[nodiscard]] std::string agent_socket() const { return m_runtime / "zelko/agent.sock"; }
-  [[nodiscard]] std::string control_socket() const { return m_runtime / "zelko/control.sock"; }
+  [[nodiscard]] const std::string& runtime_dir() const { return m_runtime_dir; }
+  [[nodiscard]] std::string agent_socket() const { return m_runtime_dir + "/zelko/agent.sock"; }
+  [[nodiscard]] std::string control_socket() const { return m_runtime_dir + "/zelko/control.sock"; }
+  /// What it has written to its standard error so far.
+  [[nodiscard]] std::string log() const { return read_file(m_own / "log"); }
   /// The environment for programs that talk to it.
   [[nodiscard]] std::vector<std::string> environment(bool with_agent = false) const;
   /// Runs zelko-cli against it.
@@ -40,7 +51,8 @@ class RunningSim {
   [[nodiscard]] RunResult tool(const std::vector<std::string>& argv) const;
 
  private:
-  TempDir m_runtime;
+  TempDir m_own;  // the ready FIFO, the log, and the runtime directory unless one is given
+  std::string m_runtime_dir;
   pid_t m_pid = -1;
 };
 

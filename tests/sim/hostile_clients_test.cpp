@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+// derodi-sim against what a real daemon meets: SSH clients that would
+// change the phone's keys or send nothing, an ssh login, job control,
+// two sims started at once, and key generations that are abandoned.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include "cli_fixture.hpp"
+#include "running_sim.hpp"
+#include "zelko/ipc/frame.hpp"
+#include "zelko/ipc/io.hpp"
+#include "zelko/ipc/unix_socket.hpp"
+
+namespace zelko_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class DerodiSimClients : public SimTest {};
+
+// Sends one agent message and returns the reply, or "(none)" when none
+// comes within two seconds.
+std::string agent_exchange(int fd, const std::string& message) {
+  if (!zelko_ipc::write_all(fd, zelko_ipc::make_frame(message))) {
+    return "(none)";
+  }
+  const auto reply = zelko_ipc::read_frame(fd, 1 << 20, Clock::now() + 2s);
+  return reply ? *reply : "(none)";
+}
+
+std::size_t line_count(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_F(DerodiSimClients, AgentClientsCannotChangeOrWedgeIt) {
+  RunningSim sim;
+  const auto agent = zelko_ipc::connect_unix(sim.agent_socket());
+  ASSERT_TRUE(agent);
+  // Empty, add, remove, remove all, lock, unlock, add constrained: refused.
+  const std::string failure(1, '\x05');
+  for (const std::string& message :
+       {std::string(), std::string("\x11"), std::string("\x12\0\0\0\0", 5), std::string("\x13"),
+        std::string("\x16\0\0\0\x02pw", 7), std::string("\x17\0\0\0\x02pw", 7),
+        std::string("\x19")}) {
+    EXPECT_EQ(agent_exchange(agent->get(), message), failure) << int(message[0]);
+  }
+  const RunResult removed = sim.tool({"ssh-add", "-D"});
+  EXPECT_NE(removed.status, 0) << removed.out << removed.err;
+  const RunResult listed = sim.tool({"ssh-add", "-l"});
+  const RunResult keys = sim.cli({"keys"});
+  EXPECT_EQ(line_count(listed.out), 3u) << listed.out << listed.err;
+  EXPECT_EQ(line_count(keys.out), 3u) << keys.out;
+
+  // An idle connection (ssh keeps one for a session) does not hold up the stop.
+  const auto start = Clock::now();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
+  EXPECT_LT(Clock::now() - start, 1500ms);
+}
+
+// A shell's "kill %1" or Ctrl-C signals the sim's whole process group: the
+// sim stops cleanly, and its agent with it.
+TEST_F(DerodiSimClients, SignalToItsProcessGroupStopsItCleanly) {
+  RunningSim sim(SimStart{{}, {}, true});
+  const std::string agent = "ssh-agent -D -a " + sim.runtime_dir();
+  ASSERT_EQ(processes_mentioning(agent).size(), 1u);
+  ::kill(-sim.pid(), SIGTERM);
+  EXPECT_EQ(sim.wait(), 0) << sim.log();
+  EXPECT_NE(sim.log().find("derodi-sim: stopped"), std::string::npos) << sim.log();
+  EXPECT_TRUE(processes_mentioning(agent).empty());
+}
+
+TEST_F(DerodiSimClients, TwoStartedTogetherLeaveOneServing) {
+  const TempDir runtime;
+  std::optional<RunningSim> sims[2];
+  std::string failures[2];
+  std::thread starts[2];
+  for (int i = 0; i < 2; ++i) {
+    starts[i] = std::thread([&, i] {
+      try {
+        sims[i].emplace(SimStart{{}, runtime.path(), false});
+      } catch (const std::exception& failure) {
+        failures[i] = failure.what();
+      }
+    });
+  }
+  for (std::thread& start : starts) {
+    start.join();
+  }
+  ASSERT_NE(sims[0].has_value(), sims[1].has_value()) << failures[0] << failures[1];
+  const RunningSim& winner = sims[0] ? *sims[0] : *sims[1];
+  EXPECT_NE((failures[0] + failures[1]).find("a daemon already answers on"), std::string::npos)
+      << failures[0] << failures[1];
+  const RunResult made = winner.cli({"generate", "--type", "ed25519", "--name", "after-the-race"});
+  EXPECT_EQ(made.status, 0) << made.err;
+}
+
+// An RSA key of 16384 bits takes ssh-keygen minutes: a client that leaves,
+// or a stop, ends it at once, and its files go with it.
+TEST_F(DerodiSimClients, AbandonedGenerationsLeaveNothing) {
+  RunningSim sim;
+  const std::string making = sim.runtime_dir() + "/zelko/sim-state/generated-";
+  const std::vector<std::string> generate = {"generate", "--type", "rsa", "--bits", "16384",
+                                             "--name", "huge"};
+  EXPECT_EQ(run_program(cli_path(), generate, sim.environment(), 1).status, -1);
+  for (int i = 0; i < 50 && !processes_mentioning(making).empty(); ++i) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(processes_mentioning(making).empty());
+  EXPECT_FALSE(std::filesystem::exists(making + "1"));
+
+  std::thread pending([&] { (void)sim.cli(generate); });
+  for (int i = 0; i < 100 && processes_mentioning(making).empty(); ++i) {
+    std::this_thread::sleep_for(20ms);
+  }
+  const auto start = Clock::now();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
+  EXPECT_LT(Clock::now() - start, 1500ms);
+  pending.join();
+  EXPECT_TRUE(processes_mentioning(making).empty());
+  EXPECT_NE(sim.log().find("key generation of 'huge' (rsa): approved, then cancelled"),
+            std::string::npos)
+      << sim.log();
+}
+
+// An ssh login through the agent endpoint, to an sshd that ssh starts
+// itself (no port, no root): refused outside a window, accepted inside
+// one, and the phone names the destination by its host key.
+TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
+  const std::string sshd = "/usr/sbin/sshd";
+  if (::access(sshd.c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "sshd is not installed (openssh-server)";
+  }
+  if (::geteuid() == 0 && ::access("/run/sshd", F_OK) != 0) {
+    GTEST_SKIP() << "sshd run as root needs /run/sshd";
+  }
+  RunningSim sim({"--refuse-signatures"});
+  const TempDir ssh;
+  ASSERT_EQ(sim.tool({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", ssh / "host"}).status, 0);
+  ASSERT_EQ(sim.cli({"getpub", "work", "--out", ssh / "authorized"}).status, 0);
+  write_file(ssh / "known_hosts", "zelko-test " + read_file(ssh / "host.pub"));
+  write_file(ssh / "sshd_config", "HostKey " + ssh / "host" + "\nAuthorizedKeysFile " +
+                                      ssh / "authorized" + "\nStrictModes no\nUsePAM no\n");
+  const std::vector<std::string> login = {
+      "ssh", "-F", "/dev/null", "-o", "ProxyCommand=" + sshd + " -i -f " + ssh / "sshd_config",
+      "-o", "HostKeyAlias=zelko-test", "-o", "UserKnownHostsFile=" + ssh / "known_hosts",
+      "-o", "BatchMode=yes", "-o", "PreferredAuthentications=publickey", "localhost", "true"};
+  EXPECT_NE(sim.tool(login).status, 0);
+  ASSERT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
+  const RunResult accepted = sim.tool(login);
+  EXPECT_EQ(accepted.status, 0) << accepted.err;
+
+  const RunResult host = sim.tool({"ssh-keygen", "-l", "-E", "sha256", "-f", ssh / "host.pub"});
+  const std::string destination = host.out.substr(host.out.find("SHA256:"), 50);
+  const std::string log = sim.log();
+  for (const char* outcome : {"refused outside a window", "approved by the window"}) {
+    EXPECT_NE(log.find(" for host " + destination + ": " + std::string(outcome)), std::string::npos)
+        << outcome << " in " << log;
+  }
+}
+
+}  // namespace
+}  // namespace zelko_test
