@@ -25,37 +25,38 @@ void touch(std::string_view text) {
 
 void visit_every_text(const zelko_ipc::ControlResponse& answer) {
   using R = zelko_ipc::ControlResponse;
-  std::visit(zelko_ipc::Overloaded{
-                 [](const R::Status& a) {
-                   for (const auto text :
-                        {a.endpoint(), a.phone(), a.metadata(), a.window(), a.pageant()}) {
-                     touch(text);
-                   }
-                 },
-                 [](const R::Glance&) {},
-                 [](const R::Keys& a) {
-                   a.for_each([](const zelko_ipc::KeyRecord& k) {
-                     for (const auto text : {k.name, k.algorithm, k.fingerprint, k.comment, k.state}) {
-                       touch(text);
-                     }
-                   });
-                 },
-                 [](const R::PublicKey& a) { touch(a.text); },
-                 [](const R::Devices& a) {
-                   a.for_each([](const zelko_ipc::DeviceRecord& d) {
-                     touch(d.name);
-                     touch(d.detail);
-                   });
-                 },
-                 [](const R::Authorized& a) { touch(a.scope); },
-                 [](const R::Generated& a) {
-                   for (const auto text : {a.public_key(), a.fingerprint(), a.name()}) {
-                     touch(text);
-                   }
-                 },
-                 [](const R::Error& a) { touch(a.message); },
-             },
-             answer.value);
+  std::visit(
+      zelko_ipc::Overloaded{
+          [](const R::Status& a) {
+            for (const auto text :
+                 {a.endpoint(), a.phone(), a.metadata(), a.window(), a.pageant()}) {
+              touch(text);
+            }
+          },
+          [](const R::Glance&) {},
+          [](const R::Keys& a) {
+            a.for_each([](const zelko_ipc::KeyRecord& k) {
+              for (const auto text : {k.name, k.algorithm, k.fingerprint, k.comment, k.state}) {
+                touch(text);
+              }
+            });
+          },
+          [](const R::PublicKey& a) { touch(a.text); },
+          [](const R::Devices& a) {
+            a.for_each([](const zelko_ipc::DeviceRecord& d) {
+              touch(d.name);
+              touch(d.detail);
+            });
+          },
+          [](const R::Authorized& a) { touch(a.scope); },
+          [](const R::Generated& a) {
+            for (const auto text : {a.public_key(), a.fingerprint(), a.name()}) {
+              touch(text);
+            }
+          },
+          [](const R::Error& a) { touch(a.message); },
+      },
+      answer.value);
 }
 
 }  // namespace

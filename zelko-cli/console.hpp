@@ -41,8 +41,8 @@ class Sink {
 
   /// Appends `foreign` as a JSON string literal.
   Sink& json(std::string_view foreign) {
-    if (!is_terminal() &&
-        k_capacity - m_used >= 2 && foreign.size() <= (k_capacity - m_used - 2) / k_json_expansion) {
+    if (!is_terminal() && k_capacity - m_used >= 2 &&
+        foreign.size() <= (k_capacity - m_used - 2) / k_json_expansion) {
       char* at = m_data + m_used;
       *at++ = '"';
       at = write_json_escaped(at, foreign);

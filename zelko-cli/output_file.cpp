@@ -85,7 +85,7 @@ Outcome write_line_to(std::string_view file, std::string_view text) {
     return std::unexpected(cannot_write(file, errno));
   }
   const int error = S_ISREG(opened.st_mode) ? replace_content(fd.get(), opened.st_size, text)
-                                             : write_line(fd.get(), text);
+                                            : write_line(fd.get(), text);
   if (error != 0) {
     return std::unexpected(cannot_write(file, error));
   }

@@ -150,9 +150,9 @@ TEST_F(GetPub, WritesIntoTheSameFile) {
 // file deleted while open.
 TEST_F(GetPub, WritesToDevFd) {
   answer("pubkey\nssh-ed25519 AAAA k");
-  const RunResult pipe = run_program("/bin/sh", {"-c", "exec \"$0\" getpub k --out /dev/fd/3 3>&1",
-                                                 cli_path()},
-                                     {"XDG_RUNTIME_DIR=" + runtime.path()});
+  const RunResult pipe =
+      run_program("/bin/sh", {"-c", "exec \"$0\" getpub k --out /dev/fd/3 3>&1", cli_path()},
+                  {"XDG_RUNTIME_DIR=" + runtime.path()});
   EXPECT_RUN(pipe, "ssh-ed25519 AAAA k\n", "", 0);
   const RunResult deleted = run_program(
       "/bin/sh",
@@ -210,11 +210,12 @@ TEST_F(GetPub, ASignalLeavesOneKeyOrTheOther) {
   for (const std::string& old : {std::string("old\n"), std::string(200, 'o') + "\n"}) {
     for (const char* step : {"fallocate", "write", "ftruncate", "fsync"}) {
       write_file(file(), old);
-      const RunResult signalled = run_program(
-          "/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=" + std::string(step), "-e",
-                              "inject=" + std::string(step) + ":signal=SIGTERM:when=1",
-                              cli_path(), "getpub", "k", "--out", file()},
-          {"XDG_RUNTIME_DIR=" + runtime.path()});
+      const RunResult signalled =
+          run_program("/usr/bin/strace",
+                      {"-f", "-o", "/dev/null", "-e", "trace=" + std::string(step), "-e",
+                       "inject=" + std::string(step) + ":signal=SIGTERM:when=1", cli_path(),
+                       "getpub", "k", "--out", file()},
+                      {"XDG_RUNTIME_DIR=" + runtime.path()});
       const std::string left = read_file(file());
       EXPECT_TRUE(left == old || left == key + "\n") << step << ": " << left << signalled.err;
       EXPECT_EQ(entries(runtime.path()), 2u) << "left over";

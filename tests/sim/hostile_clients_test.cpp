@@ -107,8 +107,8 @@ TEST_F(DerodiSimClients, TwoStartedTogetherLeaveOneServing) {
 TEST_F(DerodiSimClients, AbandonedGenerationsLeaveNothing) {
   RunningSim sim;
   const std::string making = sim.runtime_dir() + "/zelko/sim-state/generated-";
-  const std::vector<std::string> generate = {"generate", "--type", "rsa", "--bits", "16384",
-                                             "--name", "huge"};
+  const std::vector<std::string> generate = {"generate", "--type", "rsa", "--bits",
+                                             "16384",    "--name", "huge"};
   EXPECT_EQ(run_program(cli_path(), generate, sim.environment(), 1).status, -1);
   for (int i = 0; i < 50 && !processes_mentioning(making).empty(); ++i) {
     std::this_thread::sleep_for(20ms);
@@ -143,15 +143,27 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   }
   RunningSim sim({"--refuse-signatures"});
   const TempDir ssh;
-  ASSERT_EQ(sim.tool({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", ssh / "host"}).status, 0);
+  ASSERT_EQ(sim.tool({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", ssh / "host"}).status,
+            0);
   ASSERT_EQ(sim.cli({"getpub", "work", "--out", ssh / "authorized"}).status, 0);
   write_file(ssh / "known_hosts", "zelko-test " + read_file(ssh / "host.pub"));
   write_file(ssh / "sshd_config", "HostKey " + ssh / "host" + "\nAuthorizedKeysFile " +
                                       ssh / "authorized" + "\nStrictModes no\nUsePAM no\n");
-  const std::vector<std::string> login = {
-      "ssh", "-F", "/dev/null", "-o", "ProxyCommand=" + sshd + " -i -f " + ssh / "sshd_config",
-      "-o", "HostKeyAlias=zelko-test", "-o", "UserKnownHostsFile=" + ssh / "known_hosts",
-      "-o", "BatchMode=yes", "-o", "PreferredAuthentications=publickey", "localhost", "true"};
+  const std::vector<std::string> login = {"ssh",
+                                          "-F",
+                                          "/dev/null",
+                                          "-o",
+                                          "ProxyCommand=" + sshd + " -i -f " + ssh / "sshd_config",
+                                          "-o",
+                                          "HostKeyAlias=zelko-test",
+                                          "-o",
+                                          "UserKnownHostsFile=" + ssh / "known_hosts",
+                                          "-o",
+                                          "BatchMode=yes",
+                                          "-o",
+                                          "PreferredAuthentications=publickey",
+                                          "localhost",
+                                          "true"};
   EXPECT_NE(sim.tool(login).status, 0);
   ASSERT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
   const RunResult accepted = sim.tool(login);

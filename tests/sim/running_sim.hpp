@@ -25,7 +25,8 @@ struct SimStart {
 /// object goes away.
 class RunningSim {
  public:
-  explicit RunningSim(const std::vector<std::string>& flags = {}) : RunningSim(SimStart{flags, {}, false}) {}
+  explicit RunningSim(const std::vector<std::string>& flags = {})
+      : RunningSim(SimStart{flags, {}, false}) {}
   explicit RunningSim(const SimStart& start);
   RunningSim(const RunningSim&) = delete;
   RunningSim& operator=(const RunningSim&) = delete;

@@ -108,7 +108,11 @@ TEST(ExchangeOn, SendsOneFrameAndDecodesTheAnswer) {
   EXPECT_EQ(request, std::string("\0\0\0\x04keys", 8));
   std::string keys;
   std::get<ControlResponse::Keys>(result->value).for_each([&](const zelko_ipc::KeyRecord& key) {
-    keys.append(key.name).append(key.algorithm).append(key.fingerprint).append(key.comment).append(key.state);
+    keys.append(key.name)
+        .append(key.algorithm)
+        .append(key.fingerprint)
+        .append(key.comment)
+        .append(key.state);
   });
   EXPECT_EQ(keys, "kedSHA256:acok");
 }

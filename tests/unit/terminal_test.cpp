@@ -69,7 +69,8 @@ TEST(Terminal, JsonStaysTheSameValue) {
   // Without the dangerous characters both forms agree.
   std::string plain(40, '"');
   plain.resize(static_cast<std::size_t>(
-      zelko_cli::write_json_escaped(plain.data() + 1, "a\tb\x01\xf0\x9f\x94\x91") - plain.data() + 1));
+      zelko_cli::write_json_escaped(plain.data() + 1, "a\tb\x01\xf0\x9f\x94\x91") - plain.data() +
+      1));
   EXPECT_EQ(json_for_terminal("a\tb\x01\xf0\x9f\x94\x91"), plain);
 }
 

@@ -17,10 +17,10 @@ namespace {
 // The agent protocol frames its messages as the control protocol does: a
 // 4-byte big-endian length, then the message, whose first byte is its type.
 constexpr std::uint32_t k_max_message_length = 256 * 1024;
-constexpr char k_failure = 5;               // SSH_AGENT_FAILURE
-constexpr char k_request_identities = 11;   // SSH2_AGENTC_REQUEST_IDENTITIES
-constexpr char k_sign_request = 13;         // SSH2_AGENTC_SIGN_REQUEST
-constexpr char k_extension = 27;            // SSH_AGENTC_EXTENSION
+constexpr char k_failure = 5;              // SSH_AGENT_FAILURE
+constexpr char k_request_identities = 11;  // SSH2_AGENTC_REQUEST_IDENTITIES
+constexpr char k_sign_request = 13;        // SSH2_AGENTC_SIGN_REQUEST
+constexpr char k_extension = 27;           // SSH_AGENTC_EXTENSION
 constexpr std::string_view k_session_bind = "session-bind@openssh.com";
 
 // How long the private agent may take over one answer.

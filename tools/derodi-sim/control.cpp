@@ -15,7 +15,6 @@ namespace derodi_sim {
 
 namespace {
 
-
 // The largest request the sim reads; real requests are a few bytes long.
 constexpr std::uint32_t k_max_request_length = 64 * 1024;
 

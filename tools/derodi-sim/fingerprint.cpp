@@ -40,8 +40,8 @@ void compress(std::array<std::uint32_t, 8>& state, const unsigned char* block) {
   for (int i = 0; i < 64; ++i) {
     const std::uint32_t t1 = h + (rotate(e, 6) ^ rotate(e, 11) ^ rotate(e, 25)) +
                              ((e & f) ^ (~e & g)) + k_rounds[i] + w[i];
-    const std::uint32_t t2 = (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) +
-                             ((a & b) ^ (a & c) ^ (b & c));
+    const std::uint32_t t2 =
+        (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;
     f = e;

@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "fingerprint.hpp"
-
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"
 #include "zelko/ipc/utf8.hpp"
@@ -176,9 +175,9 @@ std::string Phone::approval(const Client& client, std::string_view asked) const 
 
 bool Phone::approves_signature(const Client& client, std::string_view key_blob,
                                std::string_view destination) {
-  const std::string asked =
-      "signature with " + shown_key(key_blob) + " for " +
-      (destination.empty() ? std::string("unknown destination") : "host " + std::string(destination));
+  const std::string asked = "signature with " + shown_key(key_blob) + " for " +
+                            (destination.empty() ? std::string("unknown destination")
+                                                 : "host " + std::string(destination));
   bool in_window = false;
   {
     const std::lock_guard lock(m_mutex);
@@ -265,7 +264,9 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
   const std::uint32_t bits = request.bits == 0 ? 4096 : request.bits;
   // Making a large RSA key takes long: it stops when the client leaves or
   // the sim stops.
-  const auto abandoned = [&] { return m_stopping || !client.stays_for(std::chrono::milliseconds(0)); };
+  const auto abandoned = [&] {
+    return m_stopping || !client.stays_for(std::chrono::milliseconds(0));
+  };
   auto key = make_or_load_key(path, request.key_type, bits, request.name,
                               request.name + "@zelko-phone", abandoned);
   if (!key) {

@@ -96,8 +96,8 @@ std::string status_answer(std::string_view endpoint, std::string_view phone,
 }
 
 std::string glance_answer(bool paired, bool connected, std::uint32_t key_count) {
-  return answer("glance", {paired ? "paired" : "unpaired",
-                           connected ? "connected" : "disconnected", decimal(key_count)});
+  return answer("glance", {paired ? "paired" : "unpaired", connected ? "connected" : "disconnected",
+                           decimal(key_count)});
 }
 
 std::string keys_answer(std::span<const KeyRecord> keys) {

@@ -122,10 +122,8 @@ struct BodyForm {
 };
 
 constexpr BodyForm k_body_forms[] = {
-    {"status", k_status_no_body, status},
-    {"glance", k_glance_no_body, glance},
-    {"pubkey", k_pubkey_no_body, public_key},
-    {"authorized", k_authorized_no_body, authorized},
+    {"status", k_status_no_body, status},          {"glance", k_glance_no_body, glance},
+    {"pubkey", k_pubkey_no_body, public_key},      {"authorized", k_authorized_no_body, authorized},
     {"generated", k_generated_no_body, generated},
 };
 
