@@ -48,13 +48,20 @@ char* write_escape(char* out, unsigned char byte) {
 }  // namespace
 
 char* write_json_escaped(char* out, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (k_escapes[byte] == 0) {
-      *out++ = c;
-    } else {
-      out = write_escape(out, byte);
+  std::size_t from = 0;
+  while (from < text.size()) {
+    // The run of bytes that go unchanged, copied at once, then one escape.
+    std::size_t end = from;
+    while (end < text.size() && k_escapes[static_cast<unsigned char>(text[end])] == 0) {
+      ++end;
     }
+    std::memcpy(out, text.data() + from, end - from);
+    out += end - from;
+    if (end == text.size()) {
+      break;
+    }
+    out = write_escape(out, static_cast<unsigned char>(text[end]));
+    from = end + 1;
   }
   return out;
 }
