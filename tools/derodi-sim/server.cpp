@@ -38,18 +38,16 @@ void Server::accept_loop() {
       return;
     }
     zelko_ipc::Fd fd(::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd) {
+    const int error = errno;
+    join_finished();
+    if (fd) {
+      serve(std::move(fd));
+    } else if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
       // Out of descriptors or memory, the connection waits in the backlog:
       // a pause (cut short by stop), not a spin, before the next try.
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        pollfd wake{m_wake_read.get(), POLLIN, 0};
-        ::poll(&wake, 1, 100);
-      }
-      join_finished();
-      continue;
+      pollfd wake{m_wake_read.get(), POLLIN, 0};
+      ::poll(&wake, 1, 100);
     }
-    join_finished();
-    serve(std::move(fd));
   }
 }
 
