@@ -161,9 +161,16 @@ std::string Phone::shown_key(std::string_view key_blob) const {
   return "an unknown key " + fingerprint(key_blob);
 }
 
+bool Phone::decided(const Client& client, std::string_view asked) const {
+  if (client.stays_for(m_behaviour.approval_delay) && !m_stopping) {
+    return true;
+  }
+  tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
+  return false;
+}
+
 std::string Phone::approval(const Client& client, std::string_view asked) const {
-  if (!client.stays_for(m_behaviour.approval_delay) || m_stopping) {
-    tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
+  if (!decided(client, asked)) {
     return "the request was cancelled";
   }
   if (m_behaviour.refuse) {
@@ -191,8 +198,7 @@ bool Phone::approves_signature(const Client& client, std::string_view key_blob,
     tell(asked, "refused outside a window");
     return false;
   }
-  if (!client.stays_for(m_behaviour.approval_delay) || m_stopping) {
-    tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
+  if (!decided(client, asked)) {
     return false;
   }
   tell(asked, "approved");

@@ -61,6 +61,9 @@ class Phone {
   Response public_key(const std::string& name) const;
   Response authorize(std::uint32_t minutes, const Client& client);
   Response generate(const zelko_ipc::ControlRequest::Generate& request, const Client& client);
+  /// Waits the time the user takes to decide on `asked`; false, and told,
+  /// when the client leaves or the sim stops first.
+  [[nodiscard]] bool decided(const Client& client, std::string_view asked) const;
   /// The user's verdict on the approval request `asked` for `client`:
   /// empty when approved, else the answer's message (the refusal is told).
   [[nodiscard]] std::string approval(const Client& client, std::string_view asked) const;

@@ -15,18 +15,6 @@ void append_line(std::string& out, std::initializer_list<std::string_view> field
   append_joined(out, std::span(fields.begin(), fields.size()));
 }
 
-std::string answer(std::string_view head, std::initializer_list<std::string_view> fields) {
-  std::string out(head);
-  append_line(out, fields);
-  return out;
-}
-
-std::string decimal(std::uint64_t value) {
-  std::string out;
-  append_decimal(out, value);
-  return out;
-}
-
 std::expected<std::uint32_t, std::string_view> argument_u32(std::string_view text) {
   const auto value = parse_unsigned_decimal(text, std::numeric_limits<std::uint32_t>::max());
   if (!value) {
@@ -92,12 +80,13 @@ std::expected<ControlRequest, std::string_view> decode_request(std::string_view 
 std::string status_answer(std::string_view endpoint, std::string_view phone,
                           std::string_view metadata, std::string_view window,
                           std::string_view pageant) {
-  return answer("status", {endpoint, phone, metadata, window, pageant});
+  return head_and_record("status", {endpoint, phone, metadata, window, pageant});
 }
 
 std::string glance_answer(bool paired, bool connected, std::uint32_t key_count) {
-  return answer("glance", {paired ? "paired" : "unpaired", connected ? "connected" : "disconnected",
-                           decimal(key_count)});
+  return head_and_record("glance",
+                         {paired ? "paired" : "unpaired", connected ? "connected" : "disconnected",
+                          to_decimal(key_count)});
 }
 
 std::string keys_answer(std::span<const KeyRecord> keys) {
@@ -109,7 +98,7 @@ std::string keys_answer(std::span<const KeyRecord> keys) {
 }
 
 std::string public_key_answer(std::string_view text) {
-  return answer("pubkey", {text});
+  return head_and_record("pubkey", {text});
 }
 
 std::string devices_answer(std::span<const DeviceRecord> devices) {
@@ -121,16 +110,16 @@ std::string devices_answer(std::span<const DeviceRecord> devices) {
 }
 
 std::string authorized_answer(std::uint64_t expires, std::string_view scope) {
-  return answer("authorized", {decimal(expires), scope});
+  return head_and_record("authorized", {to_decimal(expires), scope});
 }
 
 std::string generated_answer(std::string_view public_key, std::string_view fingerprint,
                              std::string_view name) {
-  return answer("generated", {public_key, fingerprint, name});
+  return head_and_record("generated", {public_key, fingerprint, name});
 }
 
 std::string error_answer(std::string_view message) {
-  return answer("error", {message});
+  return head_and_record("error", {message});
 }
 
 }  // namespace zelko_ipc::daemon

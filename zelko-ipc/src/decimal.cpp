@@ -33,4 +33,10 @@ void append_decimal(std::string& out, std::uint64_t value) {
   out.append(digits, result.ptr);
 }
 
+std::string to_decimal(std::uint64_t value) {
+  std::string out;
+  append_decimal(out, value);
+  return out;
+}
+
 }  // namespace zelko_ipc

@@ -13,19 +13,6 @@ namespace zelko_ipc {
 
 namespace {
 
-std::string word_and_line(std::string_view word, std::initializer_list<std::string_view> fields) {
-  std::string out(word);
-  out.push_back('\n');
-  append_joined(out, std::span(fields.begin(), fields.size()));
-  return out;
-}
-
-std::string decimal(std::uint64_t value) {
-  std::string out;
-  append_decimal(out, value);
-  return out;
-}
-
 using Decoded = std::expected<ControlResponse, std::string_view>;
 
 // Where the body line starts: after the head's LF, or at the end when the
@@ -136,10 +123,10 @@ std::string ControlRequest::encode() const {
           [](const Glance&) { return std::string("glance"); },
           [](const Keys&) { return std::string("keys"); },
           [](const Devices&) { return std::string("devices"); },
-          [](const GetPub& r) { return word_and_line("getpub", {r.name}); },
-          [](const Authorize& r) { return word_and_line("authorize", {decimal(r.minutes)}); },
+          [](const GetPub& r) { return head_and_record("getpub", {r.name}); },
+          [](const Authorize& r) { return head_and_record("authorize", {to_decimal(r.minutes)}); },
           [](const Generate& r) {
-            return word_and_line("generate", {r.key_type, decimal(r.bits), r.name});
+            return head_and_record("generate", {r.key_type, to_decimal(r.bits), r.name});
           },
       },
       value);

@@ -84,6 +84,13 @@ void append_joined(std::string& out, std::span<const std::string_view> fields) {
   }
 }
 
+std::string head_and_record(std::string_view head, std::initializer_list<std::string_view> fields) {
+  std::string out(head);
+  out.push_back('\n');
+  append_joined(out, std::span(fields.begin(), fields.size()));
+  return out;
+}
+
 char* unescape_into(char* out, std::string_view escaped) {
   const char* read = escaped.data();
   const char* const end = read + escaped.size();

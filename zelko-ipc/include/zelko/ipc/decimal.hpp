@@ -17,4 +17,7 @@ namespace zelko_ipc {
 /// Writes `value` in plain decimal: digits only, no sign, no leading zeros.
 void append_decimal(std::string& out, std::uint64_t value);
 
+/// `value` in plain decimal, as append_decimal writes it.
+[[nodiscard]] std::string to_decimal(std::uint64_t value);
+
 }  // namespace zelko_ipc

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,11 @@ void append_escaped(std::string& out, std::string_view field);
 
 /// Appends the control record of `fields`: each escaped, joined with single TABs.
 void append_joined(std::string& out, std::span<const std::string_view> fields);
+
+/// `head`, LF and the control record of `fields`: the form of every
+/// request and answer that has an argument or body line.
+[[nodiscard]] std::string head_and_record(std::string_view head,
+                                          std::initializer_list<std::string_view> fields);
 
 /// Writes the unescaped form of `escaped` at `out` and returns where it
 /// ends. Never fails: an unknown pair or a trailing backslash is kept
