@@ -8,6 +8,7 @@
 
 #include "json.hpp"
 #include "zelko/ipc/messages.hpp"
+#include "zelko/ipc/record.hpp"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::string big_keys_answer() {
     const std::string comment = std::string(name) + "@phone";
     const std::string_view fields[] = {name, "ssh-ed25519", fingerprint, comment, "ok"};
     answer += '\n';
-    zelko_ipc::append_joined(answer, fields);
+    answer += zelko_ipc::join(fields);
   }
   return answer;
 }

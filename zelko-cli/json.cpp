@@ -66,6 +66,18 @@ char* write_json_escaped(char* out, std::string_view text) {
   return out;
 }
 
+std::string json_string(std::string_view text) {
+  std::string literal;
+  literal.resize_and_overwrite(text.size() * k_json_expansion + 2, [&](char* out, std::size_t) {
+    char* end = out;
+    *end++ = '"';
+    end = write_json_escaped(end, text);
+    *end++ = '"';
+    return static_cast<std::size_t>(end - out);
+  });
+  return literal;
+}
+
 char* write_json_escaped_for_terminal(char* out, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {

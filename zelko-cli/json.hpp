@@ -6,6 +6,7 @@
 // \u00XX with lower-case digits, and everything else is copied unchanged.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace zelko_cli {
@@ -22,5 +23,9 @@ char* write_json_escaped(char* out, std::string_view text);
 /// must not receive raw also written as \uXXXX escapes: the same JSON value,
 /// safe to show on a terminal. The text may be cut between characters only.
 char* write_json_escaped_for_terminal(char* out, std::string_view text);
+
+/// `text` (UTF-8) as a JSON string literal, quotation marks included: the
+/// same encoder as the JSON listing's, for one text at a time.
+[[nodiscard]] std::string json_string(std::string_view text);
 
 }  // namespace zelko_cli

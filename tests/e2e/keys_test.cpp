@@ -81,8 +81,7 @@ TEST_F(Keys, JsonParsesWithARealParser) {
     awkward.push_back(c);
   }
   awkward += "\x7f\"\\/\xe2\x80\xa8\xe2\x80\xa9\xc2\x85\xc3\xa9\xf0\x9f\x94\x91";
-  std::string escaped;
-  zelko_ipc::append_escaped(escaped, awkward);
+  const std::string escaped = zelko_ipc::escape(awkward);
   answer("keys\n" + escaped + "\t" + escaped + "\tf\t" + escaped + "\t\nplain\ta\tb\tc\td");
   const RunResult listing = run({"keys", "--json"});
   ASSERT_EQ(listing.status, 0);

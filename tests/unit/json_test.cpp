@@ -3,16 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+
+#include "console.hpp"
+#include "temp_dir.hpp"
+
 namespace {
 
-std::string json_literal(std::string_view text) {
-  std::string out(text.size() * zelko_cli::k_json_expansion + 2, '"');
-  char* end = zelko_cli::write_json_escaped(out.data() + 1, text);
-  out.resize(static_cast<std::size_t>(end - out.data()) + 1);
-  return out;
-}
+using zelko_cli::json_string;
 
-TEST(JsonEscaped, Table) {
+TEST(JsonString, Table) {
   struct Row {
     std::string_view text;
     std::string_view literal;
@@ -36,7 +37,35 @@ TEST(JsonEscaped, Table) {
       {"\x01\x02\x03", R"("\u0001\u0002\u0003")"},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(json_literal(row.text), row.literal) << row.text;
+    EXPECT_EQ(json_string(row.text), row.literal) << row.text;
+  }
+}
+
+// What the JSON listing writes for `text` after `before`, through its
+// buffered output into a file.
+std::string listed(const std::string& before, std::string_view text) {
+  const zelko_test::TempDir directory;
+  std::FILE* file = std::fopen((directory / "out").c_str(), "w+");
+  const auto sink = std::make_unique<zelko_cli::Sink>(fileno(file));
+  EXPECT_TRUE(sink->text(before).json(text).flush());
+  std::string written(before.size() + text.size() * zelko_cli::k_json_expansion + 2, '\0');
+  std::rewind(file);
+  written.resize(std::fread(written.data(), 1, written.size(), file));
+  std::fclose(file);
+  return written.substr(before.size());
+}
+
+// The listing and json_string are one encoder: the same literal for every
+// text, whether it fits the output buffer or is written in pieces.
+TEST(JsonString, IsWhatTheListingWrites) {
+  std::string mixed;
+  while (mixed.size() < 200000) {
+    mixed += "plain \"quoted\" \\ \t\x01\xc3\xa9\xe2\x80\xae\n";
+  }
+  for (const std::string& before : {std::string(), std::string(65530, ' ')}) {
+    for (const std::string_view text : {std::string_view("k\x1f\"e\\y"), std::string_view(mixed)}) {
+      EXPECT_EQ(listed(before, text), json_string(text)) << before.size() << " " << text.size();
+    }
   }
 }
 

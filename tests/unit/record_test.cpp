@@ -8,22 +8,67 @@
 
 namespace {
 
+using zelko_ipc::escape;
+using zelko_ipc::fields;
+using zelko_ipc::join;
 using zelko_ipc::Lines;
 using zelko_ipc::Records;
+using zelko_ipc::unescape;
 
-std::string joined(std::span<const std::string_view> fields) {
+// The fields of a record split by `fields`, between bars, or its error.
+template <std::size_t N>
+std::string shown(const std::expected<std::array<std::string, N>, std::string_view>& record) {
+  if (!record) {
+    return std::string(record.error());
+  }
   std::string out;
-  zelko_ipc::append_joined(out, fields);
+  for (const std::string& field : *record) {
+    out.append("|").append(field);
+  }
   return out;
 }
 
-std::string unescaped(std::string_view escaped) {
-  std::string out(escaped);
-  out.resize(static_cast<std::size_t>(zelko_ipc::unescape_into(out.data(), out) - out.data()));
-  return out;
+TEST(RecordCodec, EdgeCases) {
+  struct Row {
+    std::string actual;
+    std::string_view expected;
+  };
+  const Row rows[] = {
+      {escape(""), ""},
+      {escape("plain text\r\x01\x7f caf\xc3\xa9 \xe2\x80\xa8"),
+       "plain text\r\x01\x7f caf\xc3\xa9 \xe2\x80\xa8"},
+      {escape("\\\t\n\\"), "\\\\\\t\\n\\\\"},
+      // A backslash and the letter n stay those two characters.
+      {escape("\\n"), "\\\\n"},
+      {unescape("\\\\n"), "\\n"},
+      {unescape(""), ""},
+      {unescape("\\n\\t\\\\"), "\n\t\\"},
+      {unescape("\\"), "\\"},
+      {unescape("a\\"), "a\\"},
+      {unescape("\\q"), "\\q"},
+      {unescape("\\\\\\"), "\\\\"},  // one escaped pair, then a trailing backslash
+      {unescape("\\\xc3\xa9"), "\\\xc3\xa9"},
+      {unescape("\\\r\\0\\N\\\t"), "\\\r\\0\\N\\\t"},
+      {join({}), ""},
+      {join({"a\tb"}), "a\\tb"},
+      {join({"", "x\ny", ""}), "\tx\\ny\t"},
+      {shown(fields<3>("a\tb\t")), "|a|b|"},
+      {shown(fields<3>("\t\t")), "|||"},
+      {shown(fields<2>("a\\tb\tc")), "|a\tb|c"},
+      {shown(fields<5>("a\tb\tc\td\te\r")), "|a|b|c|d|e\r"},
+      {shown(fields<2>("\\\\\t\\")), "|\\|\\"},
+      {shown(fields<2>("")), "control record has the wrong shape"},
+      {shown(fields<3>("a\tb")), "control record has the wrong shape"},
+      {shown(fields<3>("a\tb\tc\td")), "control record has the wrong shape"},
+      {shown(fields<3>("a\\tb\tc")), "control record has the wrong shape"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.actual, row.expected);
+  }
 }
 
-// Every record of `text` from `start` on, or nothing when it does not decode.
+// Every record of `text` from `start` on, decoded in place, or nothing
+// when it does not decode.
 template <std::size_t N>
 std::optional<std::vector<std::array<std::string, N>>> decoded(std::string text, std::size_t start,
                                                                Lines lines) {
@@ -36,51 +81,6 @@ std::optional<std::vector<std::array<std::string, N>>> decoded(std::string text,
     std::copy(fields.begin(), fields.end(), records.back().begin());
   });
   return records;
-}
-
-TEST(Escape, Table) {
-  struct Row {
-    std::string_view field;
-    std::string_view escaped;
-  };
-  const Row rows[] = {
-      {"", ""},
-      {"plain text", "plain text"},
-      {"a\\nb", "a\\\\nb"},  // a backslash and the letter n stay two characters
-      {"\r\x01\x7f", "\r\x01\x7f"},
-      {"caf\xc3\xa9\t\xe2\x80\xa8", "caf\xc3\xa9\\t\xe2\x80\xa8"},
-      {"\\\t\n\\", "\\\\\\t\\n\\\\"},
-  };
-  for (const Row& row : rows) {
-    const std::string_view one[] = {row.field};
-    EXPECT_EQ(joined(one), row.escaped) << row.field;
-  }
-  const std::string_view three[] = {"", "x\ny", ""};
-  EXPECT_EQ(joined(three), "\tx\\ny\t");
-}
-
-TEST(Unescape, Table) {
-  struct Row {
-    std::string_view escaped;
-    std::string_view field;
-  };
-  const Row rows[] = {
-      {"", ""},
-      {"\\", "\\"},
-      {"a\\", "a\\"},
-      {"\\q", "\\q"},
-      {"\\\\\\", "\\\\"},  // one escaped pair, then a trailing backslash
-      {"\\n\\t\\\\", "\n\t\\"},
-      {"\\\\n", "\\n"},
-      {"\\\xc3\xa9", "\\\xc3\xa9"},
-      {"\\\r", "\\\r"},
-      {"\\0\\N\\T", "\\0\\N\\T"},
-      {"\\\\\\n", "\\\n"},
-      {std::string_view("\\\0", 2), std::string_view("\\\0", 2)},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(unescaped(row.escaped), row.field) << row.escaped;
-  }
 }
 
 TEST(DecodeRecords, Shapes) {
@@ -110,9 +110,10 @@ std::string random_text(std::mt19937& random) {
   return text;
 }
 
-// Lists of random records survive joining, one per line, and decoding.
+// Random lists survive join and fields, and lines of them join and the
+// in-place decoding alike.
 template <std::size_t N>
-void check_decoding_undoes_joining(std::mt19937& random) {
+void check_round_trips(std::mt19937& random) {
   for (int i = 0; i < 2000; ++i) {
     std::vector<std::array<std::string, N>> records(i % 4);
     std::string text = "keys";
@@ -121,19 +122,21 @@ void check_decoding_undoes_joining(std::mt19937& random) {
       for (std::size_t f = 0; f < N; ++f) {
         record[f] = random_text(random);
         views[f] = record[f];
+        ASSERT_EQ(unescape(escape(record[f])), record[f]);
       }
-      text += '\n';
-      zelko_ipc::append_joined(text, views);
+      const std::string line = join(views);
+      ASSERT_EQ(fields<N>(line), record) << line;
+      text += '\n' + line;
     }
     ASSERT_EQ(decoded<N>(text, 4, Lines::every_non_empty), records) << text;
   }
 }
 
-TEST(RoundTrip, DecodingUndoesJoining) {
+TEST(RecordCodec, RoundTrips) {
   std::mt19937 random(7);
-  check_decoding_undoes_joining<2>(random);
-  check_decoding_undoes_joining<3>(random);
-  check_decoding_undoes_joining<5>(random);
+  check_round_trips<2>(random);
+  check_round_trips<3>(random);
+  check_round_trips<5>(random);
 }
 
 }  // namespace

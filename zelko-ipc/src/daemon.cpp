@@ -9,12 +9,6 @@ namespace zelko_ipc::daemon {
 
 namespace {
 
-// Appends LF and the control record of `fields` to `out`.
-void append_line(std::string& out, std::initializer_list<std::string_view> fields) {
-  out.push_back('\n');
-  append_joined(out, std::span(fields.begin(), fields.size()));
-}
-
 std::expected<std::uint32_t, std::string_view> argument_u32(std::string_view text) {
   const auto value = parse_unsigned_decimal(text, std::numeric_limits<std::uint32_t>::max());
   if (!value) {
@@ -24,18 +18,16 @@ std::expected<std::uint32_t, std::string_view> argument_u32(std::string_view tex
 }
 
 std::expected<ControlRequest, std::string_view> generate(std::string_view line) {
-  std::string text(line);
-  if (!decode_records(text, 0, 3, Lines::first)) {
-    return std::unexpected(k_wrong_shape);
+  auto record = fields<3>(line);
+  if (!record) {
+    return std::unexpected(record.error());
   }
-  const Records<3> record(std::move(text));
-  const auto fields = record.first();
-  const auto bits = argument_u32(fields[1]);
+  auto& [key_type, bits_text, name] = *record;
+  const auto bits = argument_u32(bits_text);
   if (!bits) {
     return std::unexpected(bits.error());
   }
-  return ControlRequest{
-      ControlRequest::Generate{std::string(fields[0]), *bits, std::string(fields[2])}};
+  return ControlRequest{ControlRequest::Generate{std::move(key_type), *bits, std::move(name)}};
 }
 
 }  // namespace
@@ -60,9 +52,7 @@ std::expected<ControlRequest, std::string_view> decode_request(std::string_view 
   }
   const std::string_view line = payload.substr(lf + 1);
   if (word == "getpub") {
-    std::string name(line);
-    name.resize(static_cast<std::size_t>(unescape_into(name.data(), name) - name.data()));
-    return ControlRequest{ControlRequest::GetPub{std::move(name)}};
+    return ControlRequest{ControlRequest::GetPub{unescape(line)}};
   }
   if (word == "authorize") {
     const auto minutes = argument_u32(line);
@@ -92,7 +82,7 @@ std::string glance_answer(bool paired, bool connected, std::uint32_t key_count) 
 std::string keys_answer(std::span<const KeyRecord> keys) {
   std::string out = "keys";
   for (const KeyRecord& k : keys) {
-    append_line(out, {k.name, k.algorithm, k.fingerprint, k.comment, k.state});
+    out.append("\n").append(join({k.name, k.algorithm, k.fingerprint, k.comment, k.state}));
   }
   return out;
 }
@@ -104,7 +94,7 @@ std::string public_key_answer(std::string_view text) {
 std::string devices_answer(std::span<const DeviceRecord> devices) {
   std::string out = "devices";
   for (const DeviceRecord& d : devices) {
-    append_line(out, {d.name, d.detail, d.revoked ? "revoked" : "active"});
+    out.append("\n").append(join({d.name, d.detail, d.revoked ? "revoked" : "active"}));
   }
   return out;
 }

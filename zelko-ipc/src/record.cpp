@@ -41,6 +41,20 @@ char* find(char* from, char* end, char byte) {
   return static_cast<char*>(std::memchr(from, byte, static_cast<std::size_t>(end - from)));
 }
 
+// Appends `field` to `out`, escaped.
+void append_escaped(std::string& out, std::string_view field) {
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (const char letter = escape_letter(field[i]); letter != 0) {
+      out.append(field.substr(run_start, i - run_start));
+      out.push_back('\\');
+      out.push_back(letter);
+      run_start = i + 1;
+    }
+  }
+  out.append(field.substr(run_start));
+}
+
 // Decodes the record from `begin` to `end` to `out` (at or before `begin`):
 // its TABs become field breaks, then its escapes are undone. A field break
 // is no escape letter, so a backslash before one stays, as at the end of a
@@ -62,33 +76,38 @@ char* decode_record(char* out, char* begin, char* end, std::size_t fields) {
 
 }  // namespace
 
-void append_escaped(std::string& out, std::string_view field) {
-  std::size_t run_start = 0;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (const char letter = escape_letter(field[i]); letter != 0) {
-      out.append(field.substr(run_start, i - run_start));
-      out.push_back('\\');
-      out.push_back(letter);
-      run_start = i + 1;
-    }
-  }
-  out.append(field.substr(run_start));
+std::string escape(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  append_escaped(out, field);
+  return out;
 }
 
-void append_joined(std::string& out, std::span<const std::string_view> fields) {
+std::string unescape(std::string_view escaped) {
+  std::string out(escaped);
+  out.resize(static_cast<std::size_t>(unescape_into(out.data(), out) - out.data()));
+  return out;
+}
+
+std::string join(std::span<const std::string_view> fields) {
+  std::string out;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) {
       out.push_back('\t');
     }
     append_escaped(out, fields[i]);
   }
+  return out;
+}
+
+std::string join(std::initializer_list<std::string_view> fields) {
+  return join(std::span(fields.begin(), fields.size()));
 }
 
 std::string head_and_record(std::string_view head, std::initializer_list<std::string_view> fields) {
   std::string out(head);
   out.push_back('\n');
-  append_joined(out, std::span(fields.begin(), fields.size()));
-  return out;
+  return out.append(join(fields));
 }
 
 char* unescape_into(char* out, std::string_view escaped) {

@@ -4,15 +4,19 @@
 // Control records: one line of TAB-separated fields in which backslash, TAB
 // and LF are written as backslash escapes.
 //
-// Decoded records stay in the text they arrived in: each record's escapes
-// are undone and the record moves up to where the one before it ended, its
-// fields separated by k_field_break and the records by k_record_break. An
-// answer that is UTF-8 (the decoder checks) holds neither byte, so the
-// breaks cannot be confused with text; and whatever the text holds, walking
-// it never reads outside it.
+// escape, unescape, join and fields make new texts of their own. The
+// client's answer decoder takes another road to the same fields, one that
+// costs no more memory than the answer: its records stay in the text they
+// arrived in, each record's escapes undone and the record moved up to where
+// the one before it ended, its fields separated by k_field_break and the
+// records by k_record_break. An answer that is UTF-8 (the decoder checks)
+// holds neither byte, so the breaks cannot be confused with text; and
+// whatever the text holds, walking it never reads outside it.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <expected>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -27,11 +31,35 @@ inline constexpr std::string_view k_wrong_shape = "control record has the wrong 
 inline constexpr char k_field_break = '\xff';
 inline constexpr char k_record_break = '\xfe';
 
-/// Appends `field` to `out` with backslash, TAB and LF written as "\\", "\t" and "\n".
-void append_escaped(std::string& out, std::string_view field);
+/// `field` with backslash, TAB and LF written as "\\", "\t" and "\n";
+/// every other character unchanged.
+[[nodiscard]] std::string escape(std::string_view field);
 
-/// Appends the control record of `fields`: each escaped, joined with single TABs.
-void append_joined(std::string& out, std::span<const std::string_view> fields);
+/// The field an escaped text stands for. Never fails: a backslash before
+/// any other character, and a trailing backslash, are kept literally.
+[[nodiscard]] std::string unescape(std::string_view escaped);
+
+/// The control record of `fields`: each escaped, joined with single TABs.
+/// No fields give the empty text.
+[[nodiscard]] std::string join(std::span<const std::string_view> fields);
+[[nodiscard]] std::string join(std::initializer_list<std::string_view> fields);
+
+/// Exactly N fields of `record`, split at its TABs and unescaped, or
+/// k_wrong_shape when it holds more or fewer (then nothing is unescaped).
+template <std::size_t N>
+[[nodiscard]] std::expected<std::array<std::string, N>, std::string_view> fields(
+    std::string_view record) {
+  if (static_cast<std::size_t>(std::ranges::count(record, '\t')) + 1 != N) {
+    return std::unexpected(k_wrong_shape);
+  }
+  std::array<std::string, N> result;
+  for (std::string& field : result) {
+    const std::size_t tab = record.find('\t');
+    field = unescape(record.substr(0, tab));
+    record.remove_prefix(tab == std::string_view::npos ? record.size() : tab + 1);
+  }
+  return result;
+}
 
 /// `head`, LF and the control record of `fields`: the form of every
 /// request and answer that has an argument or body line.
