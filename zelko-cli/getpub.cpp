@@ -23,7 +23,7 @@ Outcome getpub(Console& console, std::string_view name, std::optional<std::strin
     return std::unexpected(std::move(message));
   }
   if (file) {
-    return write_line_to(*file, answer->text);
+    return write_line_to(*file, std::move(answer->text));
   }
   console.out.field(answer->text).text("\n");
   return {};
