@@ -19,6 +19,7 @@
 #include <string>
 
 #include "zelko/ipc/daemon.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
@@ -47,7 +48,7 @@ std::string keys_answer(std::size_t count, bool escaped) {
     const std::string_view fields[] = {name, i % 5 == 0 ? "ssh-rsa" : "ssh-ed25519", fingerprint,
                                        comment, "ok"};
     answer += '\n';
-    zelko_ipc::append_joined(answer, fields);
+    answer += zelko_ipc::join(fields);
   }
   return answer;
 }
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
                 : generated_answers(directory, std::strtoul(argv[2], nullptr, 10), argc == 4);
 
   ::unlink(path.c_str());
-  auto listener = zelko_ipc::listen_unix(path, 128);
+  auto listener = zelko_ipc::daemon::listen_unix(path, 128);
   if (!listener) {
     std::fprintf(stderr, "bench_daemon: cannot listen on %s: %s\n", path.c_str(),
                  listener.error().c_str());

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "console.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "terminal.hpp"
 
@@ -19,6 +21,20 @@ std::size_t whole_characters(std::string_view text, std::size_t size) {
     --cut;
   }
   return cut > 0 ? cut : size;
+}
+
+// Writes all of `bytes` to `fd`. A descriptor that another program made
+// non-blocking (standard output is shared) is waited on when it is full.
+std::expected<void, zelko_ipc::WriteError> write_waiting(int fd, std::string_view bytes) {
+  while (true) {
+    auto written = zelko_ipc::write_all(fd, bytes);
+    if (written || (written.error().code != EAGAIN && written.error().code != EWOULDBLOCK)) {
+      return written;
+    }
+    bytes.remove_prefix(written.error().written);
+    pollfd room{fd, POLLOUT, 0};
+    ::poll(&room, 1, -1);
+  }
 }
 
 }  // namespace
@@ -72,7 +88,7 @@ void Sink::detect_terminal() {
 
 void Sink::write_out() {
   if (!m_error && m_used > 0) {
-    if (auto written = zelko_ipc::write_all(m_fd, {m_data, m_used}); !written) {
+    if (auto written = write_waiting(m_fd, {m_data, m_used}); !written) {
       m_error = std::move(written.error());
     }
   }

@@ -2,7 +2,6 @@
 #include "setup.hpp"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "zelko/ipc/client.hpp"
 #include "zelko/ipc/utf8.hpp"
@@ -24,15 +23,10 @@ Message advice() {
 }
 
 std::string verdict(std::string_view endpoint, const char* auth_sock) {
-  if (auth_sock == nullptr) {
-    return "no agent (SSH_AUTH_SOCK is not set)";
-  }
-  const std::string_view value(auth_sock, std::strlen(auth_sock));
-  if (!zelko_ipc::is_valid_utf8(value)) {
-    return "no agent (SSH_AUTH_SOCK is not set)";
-  }
+  const std::string_view value = auth_sock != nullptr ? auth_sock : "";
   const std::string_view trimmed = zelko_ipc::trim_white_space(value);
-  if (trimmed.empty()) {
+  // Unset, empty, white space only, or not UTF-8: no agent this shell can name.
+  if (trimmed.empty() || !zelko_ipc::is_valid_utf8(value)) {
     return "no agent (SSH_AUTH_SOCK is not set)";
   }
   if (trimmed == endpoint) {

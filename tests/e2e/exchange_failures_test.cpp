@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "cli_fixture.hpp"
-#include "zelko/ipc/unix_socket.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 
 namespace zelko_test {
 namespace {
@@ -37,7 +37,7 @@ TEST_F(Exchange, SocketFileWithoutListenerOrNotASocket) {
   const std::string refused = unreachable(socket_path(), "Connection refused (os error 111)");
 
   // A socket file whose listener has gone.
-  ASSERT_TRUE(zelko_ipc::listen_unix(socket_path()));
+  ASSERT_TRUE(zelko_ipc::daemon::listen_unix(socket_path()));
   EXPECT_RUN(run({"status"}), "", refused, 1);
 
   ASSERT_EQ(::unlink(socket_path().c_str()), 0);
@@ -81,27 +81,17 @@ TEST_F(Exchange, RelativeRuntimeDirectoryResolvesAgainstTheWorkingDirectory) {
              1);
 }
 
+// A broken answer (each kind has its message in the exchange's own tests)
+// reaches the user as one line, after one connection and one request.
 TEST_F(Exchange, BrokenAnswers) {
-  struct Row {
-    std::string reply;
-    std::string message;
-  };
-  const Row rows[] = {
-      {"", "no answer from derodi: failed to fill whole buffer"},
-      {std::string("\0\0", 2), "no answer from derodi: failed to fill whole buffer"},
+  const std::pair<std::string, std::string> rows[] = {
       {std::string("\0\x10\0\x01", 4) + "status", "the daemon sent an oversized answer"},
-      {std::string("\xff\xff\xff\xff", 4), "the daemon sent an oversized answer"},
-      {std::string("\0\0\0\x0a", 4) + "stat",
-       "truncated answer from derodi: failed to fill whole buffer"},
-      {frame(""), "unknown control response"},
       {frame("status\na\tb\xff\tc\td\te"), "the answer was not UTF-8"},
-      {frame("status"), "status has no body"},
       {frame("status\n"), "control record has the wrong shape"},
-      {frame("STATUS\na\tb\tc\td\te"), "unknown control response"},
   };
-  for (const Row& row : rows) {
-    serve({row.reply});
-    EXPECT_RUN(run({"status"}), "", "zelko-cli: " + row.message + "\n", 1);
+  for (const auto& [reply, message] : rows) {
+    serve({reply});
+    EXPECT_RUN(run({"status"}), "", "zelko-cli: " + message + "\n", 1);
     EXPECT_EQ(connections(), 1);
     EXPECT_EQ(received(), frame("status"));
   }

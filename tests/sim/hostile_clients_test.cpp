@@ -14,6 +14,7 @@
 
 #include "cli_fixture.hpp"
 #include "running_sim.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
 #include "zelko/ipc/unix_socket.hpp"
@@ -32,7 +33,7 @@ std::string agent_exchange(int fd, const std::string& message) {
   if (!zelko_ipc::write_all(fd, zelko_ipc::make_frame(message))) {
     return "(none)";
   }
-  const auto reply = zelko_ipc::read_frame(fd, 1 << 20, Clock::now() + 2s);
+  const auto reply = zelko_ipc::daemon::read_frame(fd, 1 << 20, Clock::now() + 2s);
   return reply ? *reply : "(none)";
 }
 

@@ -23,14 +23,8 @@ std::string sim_path() {
 }
 
 std::string SimTest::missing_tool() {
-  const char* path = std::getenv("PATH");
   for (const char* tool : {"ssh-agent", "ssh-add", "ssh-keygen"}) {
-    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
-    bool found = false;
-    for (std::string directory; !found && std::getline(directories, directory, ':');) {
-      found = ::access((directory + "/" + tool).c_str(), X_OK) == 0;
-    }
-    if (!found) {
+    if (find_on_path(tool).empty()) {
       return tool;
     }
   }

@@ -118,6 +118,18 @@ void collect(Channel (&channels)[2], RunResult& result, pid_t pid, int timeout_s
 
 }  // namespace
 
+std::string find_on_path(const std::string& tool) {
+  const char* path = std::getenv("PATH");
+  std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string directory; std::getline(directories, directory, ':');) {
+    const std::string candidate = (directory.empty() ? "." : directory) + "/" + tool;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  return {};
+}
+
 std::string cli_path() {
   const char* chosen = std::getenv("ZELKO_TEST_CLI");
   return chosen != nullptr && *chosen != '\0' ? chosen : ZELKO_CLI_PATH;

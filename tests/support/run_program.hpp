@@ -14,6 +14,9 @@ struct RunResult {
   int out_writes = 0;  // how many writes made up `out`, when OutputPlan::count_writes
 };
 
+/// The full path of `tool` as PATH finds it, or nothing when it is not there.
+[[nodiscard]] std::string find_on_path(const std::string& tool);
+
 /// The zelko-cli the tests run: the one built beside them, or the one that
 /// ZELKO_TEST_CLI names.
 [[nodiscard]] std::string cli_path();

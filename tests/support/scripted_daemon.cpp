@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "zelko/ipc/frame.hpp"
-#include "zelko/ipc/unix_socket.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 
 namespace zelko_test {
 
@@ -59,7 +59,7 @@ ScriptedDaemon::ScriptedDaemon(const std::string& runtime_dir, Script script)
   ::mkdir(directory.c_str(), 0700);
   const std::string& path = m_path = directory + "/control.sock";
   ::unlink(path.c_str());
-  auto listener = zelko_ipc::listen_unix(path, 16);
+  auto listener = zelko_ipc::daemon::listen_unix(path, 16);
   if (!listener) {
     throw std::runtime_error("cannot listen on " + path + ": " + listener.error());
   }

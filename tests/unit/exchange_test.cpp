@@ -11,6 +11,7 @@
 #include "scripted_daemon.hpp"
 #include "temp_dir.hpp"
 #include "zelko/ipc/client.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/io.hpp"
 #include "zelko/ipc/unix_socket.hpp"
@@ -123,6 +124,7 @@ TEST(ExchangeOn, ErrorAnswerIsASuccessfulExchange) {
   EXPECT_EQ(std::get<ControlResponse::Error>(result->value).message, "phone is away");
 }
 
+// Every way an answer frame can fail, and the message each gives.
 TEST(ExchangeOn, FailureMessages) {
   struct Row {
     std::string reply;
@@ -130,17 +132,20 @@ TEST(ExchangeOn, FailureMessages) {
   };
   const Row rows[] = {
       {"", "no answer from derodi: failed to fill whole buffer"},
-      {std::string("\0\0", 2), "no answer from derodi: failed to fill whole buffer"},
-      {std::string("\0\x10\0\x01", 4), "the daemon sent an oversized answer"},
+      {std::string("\0", 1), "no answer from derodi: failed to fill whole buffer"},
+      {std::string("\0\0\0", 3), "no answer from derodi: failed to fill whole buffer"},
+      {std::string("\0\x10\0\x01", 4) + "status", "the daemon sent an oversized answer"},
+      {std::string("\x7f\xff\xff\xff", 4), "the daemon sent an oversized answer"},
       {std::string("\xff\xff\xff\xff", 4), "the daemon sent an oversized answer"},
       {std::string("\0\0\0\x0akeys", 8),
        "truncated answer from derodi: failed to fill whole buffer"},
+      {std::string("\0\x10\0\0", 4) + "keys",
+       "truncated answer from derodi: failed to fill whole buffer"},
       {frame("keys\n\xff"), "the answer was not UTF-8"},
-      {frame("keys\n\xed\xa0\x80"), "the answer was not UTF-8"},
-      {frame("keys\n\xc0\x80"), "the answer was not UTF-8"},
-      {frame("keys\nab"), "control record has the wrong shape"},
       {frame(""), "unknown control response"},
+      {frame("KEYS\na\tb\tc\td\te"), "unknown control response"},
       {frame("status"), "status has no body"},
+      {frame("keys\nab"), "control record has the wrong shape"},
   };
   for (const Row& row : rows) {
     const auto result = exchange_with_reply(row.reply);
@@ -229,7 +234,7 @@ TEST(Exchange, InterruptedConnectIsNotRetried) {
   ASSERT_EQ(::mkdir((runtime / "zelko").c_str(), 0700), 0);
   const std::string path = runtime / "zelko/control.sock";
   // With a backlog of 0 and nobody accepting, the second connect blocks.
-  auto listener = zelko_ipc::listen_unix(path, 0);
+  auto listener = zelko_ipc::daemon::listen_unix(path, 0);
   ASSERT_TRUE(listener) << listener.error();
   auto queued = zelko_ipc::connect_unix(path);
   ASSERT_TRUE(queued) << queued.error();

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "fingerprint.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
 #include "zelko/ipc/unix_socket.hpp"
@@ -104,7 +105,7 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
     if (!send(agent->get(), *message)) {
       return;
     }
-    const auto reply = zelko_ipc::read_frame(agent->get(), k_max_message_length,
+    const auto reply = zelko_ipc::daemon::read_frame(agent->get(), k_max_message_length,
                                              std::chrono::steady_clock::now() + k_agent_time);
     if (!reply || !send(connection, *reply)) {
       return;

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "control.hpp"
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <chrono>
 
 #include "zelko/ipc/daemon.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
-#include "zelko/ipc/io.hpp"
 #include "zelko/ipc/utf8.hpp"
 
 namespace derodi_sim {
@@ -22,10 +19,9 @@ constexpr std::uint32_t k_max_request_length = 64 * 1024;
 constexpr std::chrono::seconds k_request_time{5};
 
 void send_answer(int connection, const std::string& answer) {
-  // A client that does not read its answer is dropped after a while too.
-  const timeval patience{static_cast<time_t>(k_request_time.count()), 0};
-  ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
-  (void)zelko_ipc::write_all(connection, zelko_ipc::make_frame(answer));
+  // A client that does not read its answer in time is dropped.
+  (void)zelko_ipc::daemon::send_all(connection, zelko_ipc::make_frame(answer),
+                                    std::chrono::steady_clock::now() + k_request_time);
 }
 
 std::string refusal(std::string_view message) {
@@ -36,7 +32,7 @@ std::string refusal(std::string_view message) {
 
 void serve_control(int connection, Phone& phone) {
   const auto deadline = std::chrono::steady_clock::now() + k_request_time;
-  const auto body = zelko_ipc::read_frame(connection, k_max_request_length, deadline);
+  const auto body = zelko_ipc::daemon::read_frame(connection, k_max_request_length, deadline);
   if (!body) {
     if (body.error().stage == zelko_ipc::FrameError::Stage::too_long) {
       send_answer(connection, refusal("request too large"));

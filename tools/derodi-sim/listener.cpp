@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "zelko/ipc/os_error.hpp"
-#include "zelko/ipc/unix_socket.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 
 namespace derodi_sim {
 
@@ -17,7 +17,7 @@ std::expected<Listener, std::string> Listener::open(const std::string& path) {
   ::unlink(pending.c_str());
   // Only this user may connect: the socket is made without group or other bits.
   const mode_t previous = ::umask(077);
-  auto socket = zelko_ipc::listen_unix(pending);
+  auto socket = zelko_ipc::daemon::listen_unix(pending);
   ::umask(previous);
   struct stat made {};
   if (!socket || ::rename(pending.c_str(), path.c_str()) != 0 || ::stat(path.c_str(), &made) != 0) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "zelko/ipc/frame.hpp"
 
+#include "zelko/ipc/io.hpp"
+
 namespace zelko_ipc {
 
 std::string make_frame(std::string_view body) {
@@ -21,47 +23,20 @@ std::uint32_t frame_length(const unsigned char (&header)[4]) {
          (std::uint32_t{header[2]} << 8) | std::uint32_t{header[3]};
 }
 
-namespace {
-
-// Reads one frame with `fill(buffer, size)`, which reads exactly `size` bytes.
-template <class Fill>
-std::expected<std::string, FrameError> read_frame_with(Fill fill, std::uint32_t max_length) {
+std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length) {
   unsigned char header[4];
-  if (auto read = fill(header, sizeof header); !read) {
+  if (auto read = recv_exact(fd, header, sizeof header); !read) {
     return std::unexpected(FrameError{FrameError::Stage::header, std::move(read.error())});
   }
   const std::uint32_t length = frame_length(header);
   if (length > max_length) {
     return std::unexpected(FrameError{FrameError::Stage::too_long, {}});
   }
-  std::string body;
-  std::expected<void, std::string> read;
-  // The read fills the buffer in place, so no byte of it is ever left
-  // unwritten: on a failed read the body is cut back to nothing.
-  body.resize_and_overwrite(length, [&](char* data, std::size_t) -> std::size_t {
-    read = fill(data, length);
-    return read ? length : 0;
-  });
-  if (!read) {
+  std::string body(length, '\0');
+  if (auto read = recv_exact(fd, body.data(), length); !read) {
     return std::unexpected(FrameError{FrameError::Stage::body, std::move(read.error())});
   }
   return body;
-}
-
-}  // namespace
-
-std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length) {
-  return read_frame_with(
-      [fd](void* buffer, std::size_t size) { return recv_exact(fd, buffer, size); }, max_length);
-}
-
-std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
-                                                  Deadline deadline) {
-  return read_frame_with(
-      [fd, deadline](void* buffer, std::size_t size) {
-        return recv_exact(fd, buffer, size, deadline);
-      },
-      max_length);
 }
 
 }  // namespace zelko_ipc

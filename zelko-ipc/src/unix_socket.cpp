@@ -22,45 +22,19 @@ std::expected<UnixAddress, std::string_view> unix_address(std::string_view path)
   return unix;
 }
 
-namespace {
-
-std::expected<std::pair<Fd, UnixAddress>, std::string> socket_for(std::string_view path) {
+std::expected<Fd, std::string> connect_unix(std::string_view path) {
   Fd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket) {
     return std::unexpected(describe_os_error(errno));
   }
-  auto address = unix_address(path);
+  const auto address = unix_address(path);
   if (!address) {
     return std::unexpected(std::string(address.error()));
   }
-  return std::pair{std::move(socket), *address};
-}
-
-}  // namespace
-
-std::expected<Fd, std::string> connect_unix(std::string_view path) {
-  auto prepared = socket_for(path);
-  if (!prepared) {
-    return std::unexpected(std::move(prepared.error()));
-  }
-  auto& [socket, address] = *prepared;
-  if (::connect(socket.get(), address.get(), address.length) != 0) {
+  if (::connect(socket.get(), address->get(), address->length) != 0) {
     return std::unexpected(describe_os_error(errno));
   }
-  return std::move(socket);
-}
-
-std::expected<Fd, std::string> listen_unix(std::string_view path, int backlog) {
-  auto prepared = socket_for(path);
-  if (!prepared) {
-    return std::unexpected(std::move(prepared.error()));
-  }
-  auto& [socket, address] = *prepared;
-  if (::bind(socket.get(), address.get(), address.length) != 0 ||
-      ::listen(socket.get(), backlog) != 0) {
-    return std::unexpected(describe_os_error(errno));
-  }
-  return std::move(socket);
+  return socket;
 }
 
 }  // namespace zelko_ipc

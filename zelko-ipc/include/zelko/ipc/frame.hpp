@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "zelko/ipc/io.hpp"
-
 namespace zelko_ipc {
 
 /// The largest answer body a client accepts (1 MiB).
@@ -33,9 +31,5 @@ struct FrameError {
 /// the body is read straight into a buffer of exactly its size, and nothing
 /// past it is asked of the socket.
 [[nodiscard]] std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length);
-
-/// The same, giving up once `deadline` has passed.
-[[nodiscard]] std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,
-                                                                Deadline deadline);
 
 }  // namespace zelko_ipc

@@ -36,7 +36,4 @@ struct UnixAddress {
 /// returns the path's own message or the rendered system error.
 [[nodiscard]] std::expected<Fd, std::string> connect_unix(std::string_view path);
 
-/// Creates a stream socket bound to `path` and listening on it.
-[[nodiscard]] std::expected<Fd, std::string> listen_unix(std::string_view path, int backlog = 64);
-
 }  // namespace zelko_ipc
