@@ -68,15 +68,16 @@ TEST_F(BashCompletion, FilesAfterOut) {
 
 // The fish completion, asked the way fish asks it.
 TEST(FishCompletion, FirstWordsAndFlagsGivenOnce) {
-  if (::access("/usr/bin/fish", X_OK) != 0 && ::access("/bin/fish", X_OK) != 0) {
+  const std::string fish = find_on_path("fish");
+  if (fish.empty()) {
     GTEST_SKIP() << "fish is not installed";
   }
   // fish keeps its history and settings under HOME: this test's own.
   const TempDir home;
   const auto complete = [&](const std::string& line) {
     const RunResult result =
-        run_program("/usr/bin/env",
-                    {"fish", "--no-config", "-c",
+        run_program(fish,
+                    {"--no-config", "-c",
                      "source '" ZELKO_COMPLETIONS_DIR "/zelko-cli.fish'; complete --do-complete='" +
                          line + "' | string replace -r '\\t.*' ''; true"},
                     {"PATH=/usr/bin:/bin", "HOME=" + home.path()});

@@ -9,7 +9,9 @@
 # program first. A build that is not optimised, or is instrumented by a
 # sanitizer, cannot have every hardening feature: "unhardened" leaves that
 # check out. In a cross build ZELKO_EMULATOR runs the program. Exits with
-# 77 (skipped) when a tool it needs is missing.
+# 77 (skipped) when a tool it needs is missing; without fish, only the fish
+# completion's checks are left out. It also runs the README's uninstall
+# lines on an install of its own.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
@@ -22,7 +24,7 @@ trap 'rm -rf "$work"' EXIT
 check="install check"
 source "$(dirname "$0")/../checks.sh"
 
-tools=(groff zsh fish)
+tools=(groff zsh)
 # hardening-check reads the host's kind of program only.
 [ -n "${ZELKO_EMULATOR:-}" ] && hardened=unhardened
 [ "$hardened" = hardened ] && tools+=(hardening-check readelf)
@@ -70,6 +72,35 @@ done
 echo "== completions"
 bash -n "$source/completions/zelko-cli.bash" || fail "bash completion syntax"
 zsh -n "$source/completions/_zelko-cli" || fail "zsh completion syntax"
-fish -n "$source/completions/zelko-cli.fish" || fail "fish completion syntax"
+if command -v fish >/dev/null; then
+  fish -n "$source/completions/zelko-cli.fish" || fail "fish completion syntax"
+  # With the README's line in config.fish, fish finds the installed
+  # completion wherever the build put it.
+  mkdir -p "$work/home/.config/fish"
+  echo "set -a fish_complete_path $(dirname "$work/plain${files[4]}")" >"$work/home/.config/fish/config.fish"
+  offered=$(HOME=$work/home PATH="$(dirname "$work/plain${files[0]}"):$PATH" \
+    fish -c 'complete -C "zelko-cli "' 2>&1) || true
+  [[ $offered == *status* ]] || fail "fish does not complete the installed zelko-cli: $offered"
+else
+  echo "install check: fish is missing, so its completion is not checked"
+fi
+
+echo "== the README's uninstall lines"
+# On an install of its own; the lists name the paths without DESTDIR, so
+# the lines are given copies with it.
+DESTDIR="$work/removed" cmake --install "$build" >/dev/null
+mkdir "$work/lists"
+for list in install_manifest.txt install_directories.txt; do
+  sed "s|^/|$work/removed/|" "$build/$list" >"$work/lists/$list"
+done
+lines=$(awk '/<!-- uninstall/ { marked = 1; next }
+             marked && /^```sh/ { inside = 1; next }
+             inside && /^```/ { exit }
+             inside { print }' "$source/README.md")
+lines=${lines//sudo /}
+lines=${lines//build-release\//$work/lists/}
+bash -e -c "$lines" || fail "the uninstall lines failed: $lines"
+left=$(find "$work/removed" -mindepth 1 | head -n 5)
+[ -z "$left" ] || fail "left after uninstalling: $left"
 
 finish "everything in place"

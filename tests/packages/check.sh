@@ -108,10 +108,17 @@ report=$(rpmlint -r "$source/packaging/rpmlintrc" "$rpm" 2>&1) || true
 errors=$(grep ': E: ' <<<"$report" | grep -v ': E: no-signature' || true)
 [ -z "$errors" ] || fail "rpmlint: $errors"
 grep -E ': [EW]: ' <<<"$report" | sed 's/^/rpmlint: /' || true
+# Its own files and documents' directory only, not the directories of the
+# system, bash-completion, zsh or fish.
+owned=$(rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "$rpm" | sed -n 's/^d[^ ]* //p' |
+  grep -v '^/usr/lib/\.build-id' || true)
+[ "$owned" = "/usr/share/doc/zelko-cli" ] || fail "rpm owns directories not its own: $owned"
 
 echo "== static tarball"
 tarball=$(echo "$work"/0/static/*.tar.gz)
 mkdir -p "$work/tgz" && tar -xzf "$tarball" -C "$work/tgz"
+owners=$(tar --numeric-owner -tvzf "$tarball" | awk '$2 != "0/0"')
+[ -z "$owners" ] || fail "tarball entries not owned by root: $owners"
 top=$(echo "$work"/tgz/*)
 for file in bin/zelko-cli share/man/man1/zelko-cli.1.gz share/doc/zelko-cli/LICENSE \
             share/doc/zelko-cli/CHANGELOG.md share/bash-completion/completions/zelko-cli; do
