@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "terminal.hpp"
+#include "zelko/ipc/terminal.hpp"
 
 namespace zelko_cli {
 
@@ -66,7 +66,7 @@ Sink& Sink::message(const zelko_ipc::Message& message) {
 }
 
 void Sink::put_for_terminal(std::string_view foreign) {
-  put_encoded(foreign, k_terminal_expansion, write_for_terminal);
+  put_encoded(foreign, zelko_ipc::k_terminal_expansion, zelko_ipc::write_for_terminal);
 }
 
 void Sink::put_large(std::string_view bytes) {

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "terminal.hpp"
+#include "zelko/ipc/terminal.hpp"
 
 namespace zelko_cli {
 
@@ -87,7 +87,7 @@ char* write_json_escaped_for_terminal(char* out, std::string_view text) {
       ++i;
       continue;
     }
-    const UnsafeCharacter unsafe = unsafe_character_at(text.substr(i));
+    const auto unsafe = zelko_ipc::unsafe_character_at(text.substr(i));
     if (unsafe.length == 0) {
       *out++ = text[i++];
     } else {

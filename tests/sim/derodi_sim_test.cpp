@@ -128,9 +128,10 @@ TEST_F(DerodiSim, StatusKnowsThisShellAndTheWindow) {
                                      "\nthis shell      Zelko\n"))
       << status.out;
   EXPECT_EQ(sim().cli({"authorize", "--minutes", "30"}).out,
-            "authorized: all trusted destinations\n");
+            "authorized: verified destinations and git signatures\n");
   const RunResult after = sim().cli({"status"});
-  EXPECT_NE(after.out.find("window          all trusted destinations; expires "), std::string::npos)
+  EXPECT_NE(after.out.find("window          verified destinations and git signatures; expires "),
+            std::string::npos)
       << after.out;
   EXPECT_NE(after.out.find("(30 min left)"), std::string::npos) << after.out;
 }

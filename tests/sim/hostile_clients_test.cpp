@@ -4,6 +4,7 @@
 // two sims started at once, and key generations that are abandoned.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -170,11 +171,16 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   const RunResult accepted = sim.tool(login);
   EXPECT_EQ(accepted.status, 0) << accepted.err;
 
+  // The line names the user, the host by its key, and the program that asked.
   const RunResult host = sim.tool({"ssh-keygen", "-l", "-E", "sha256", "-f", ssh / "host.pub"});
   const std::string destination = host.out.substr(host.out.find("SHA256:"), 50);
+  const std::string login_line = ": ssh login as '" + std::string(::getpwuid(::geteuid())->pw_name) +
+                                 "' for host " + destination + ", asked by ssh (pid ";
   const std::string log = sim.log();
   for (const char* outcome : {"refused outside a window", "approved by the window"}) {
-    EXPECT_NE(log.find(" for host " + destination + ": " + std::string(outcome)), std::string::npos)
+    const std::size_t line = log.find(login_line);
+    EXPECT_NE(line, std::string::npos) << login_line << " in " << log;
+    EXPECT_NE(log.find(std::string("): ") + outcome + "\n", line), std::string::npos)
         << outcome << " in " << log;
   }
 }

@@ -58,7 +58,7 @@ TEST_F(DerodiSimLife, ServesOneClientWhileOthersStall) {
   EXPECT_TRUE(status.out.starts_with("agent endpoint  " + sim.agent_socket())) << status.out;
   pending.join();
   dripping.join();
-  EXPECT_EQ(window.out, "authorized: all trusted destinations\n") << window.err;
+  EXPECT_EQ(window.out, "authorized: verified destinations and git signatures\n") << window.err;
 }
 
 TEST_F(DerodiSimLife, OneSimPerRuntimeDirectory) {
@@ -115,25 +115,36 @@ TEST_F(DerodiSimLife, AClientThatLeavesCancelsItsRequest) {
 }
 
 // Signatures through the endpoint ask the phone: refused outside a window,
-// let through at once inside one.
-TEST_F(DerodiSimLife, SignaturesNeedAWindowWhenThePhoneRefusesThem) {
+// let through at once inside one, when the window covers them (git
+// signatures do, other namespaces do not); the phone says what each was.
+TEST_F(DerodiSimLife, SignaturesNeedAWindowThatCoversThem) {
   RunningSim sim({"--refuse-signatures"});
   TempDir scratch;
   const std::string key = scratch / "work.pub";
   ASSERT_EQ(sim.cli({"getpub", "work", "--out", key}).status, 0);
   write_file(scratch / "message", "signed by the phone\n");
-  const std::vector<std::string> sign = {"ssh-keygen", "-Y", "sign", "-f",
-                                         key,          "-n", "file", scratch / "message"};
-  EXPECT_NE(sim.tool(sign).status, 0);
+  const auto sign = [&](const std::string& name_space) {
+    return sim.tool({"ssh-keygen", "-Y", "sign", "-f", key, "-n", name_space, scratch / "message"});
+  };
+  EXPECT_NE(sign("git").status, 0);
   EXPECT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
-  const RunResult signed_now = sim.tool(sign);
+  EXPECT_NE(sign("file").status, 0);
+  const RunResult signed_now = sign("git");
   ASSERT_EQ(signed_now.status, 0) << signed_now.err;
   write_file(scratch / "allowed", "me@example.com " + read_file(key));
   const RunResult verified = sim.tool({"sh", "-c",
-                                       "ssh-keygen -Y verify -f \"$1\" -I me@example.com -n file "
+                                       "ssh-keygen -Y verify -f \"$1\" -I me@example.com -n git "
                                        "-s \"$2.sig\" < \"$2\"",
                                        "verify", scratch / "allowed", scratch / "message"});
   EXPECT_EQ(verified.status, 0) << verified.err;
+  const std::string log = sim.log();
+  for (const char* line :
+       {": SSHSIG signature in namespace 'git', asked by ssh-keygen (pid ",
+        "): refused outside a window\n", "): approved by the window\n",
+        ": SSHSIG signature in namespace 'file', asked by ssh-keygen (pid ",
+        "): refused, outside the window's scope\n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " in " << log;
+  }
 }
 
 }  // namespace

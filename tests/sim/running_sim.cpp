@@ -97,11 +97,13 @@ RunningSim::RunningSim(const SimStart& start)
   }
   for (int i = 0; i < 600; ++i) {
     pollfd waiting{reader.get(), POLLIN, 0};
-    if (::poll(&waiting, 1, 100) > 0 && (waiting.revents & POLLIN) != 0) {
+    const bool woken = ::poll(&waiting, 1, 100) > 0;
+    if (woken && (waiting.revents & POLLIN) != 0) {
       return;
     }
-    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-      m_pid = -1;
+    // A sim that gives up ends the FIFO without a line, then exits.
+    if (woken || ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+      wait();
       throw std::runtime_error("derodi-sim exited at start: " + log());
     }
   }

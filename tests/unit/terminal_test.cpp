@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "terminal.hpp"
+#include "zelko/ipc/terminal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 namespace {
 
 std::string for_terminal(std::string_view text) {
-  std::string out(text.size() * zelko_cli::k_terminal_expansion, '\0');
+  std::string out(text.size() * zelko_ipc::k_terminal_expansion, '\0');
   out.resize(
-      static_cast<std::size_t>(zelko_cli::write_for_terminal(out.data(), text) - out.data()));
+      static_cast<std::size_t>(zelko_ipc::write_for_terminal(out.data(), text) - out.data()));
   return out;
 }
 

@@ -2,6 +2,7 @@
 #include "agent.hpp"
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,42 +12,53 @@
 #include <utility>
 
 #include "process.hpp"
+#include "zelko/ipc/os_error.hpp"
 #include "zelko/ipc/unix_socket.hpp"
 
 namespace derodi_sim {
 
-std::expected<Agent, std::string> Agent::start(const std::string& socket_path) {
-  // A socket file left by an agent that is gone would keep the new one out.
-  ::unlink(socket_path.c_str());
-  auto pid = start_child({"ssh-agent", "-D", "-a", socket_path});
-  if (!pid) {
-    return std::unexpected(pid.error());
+using namespace std::chrono_literals;
+
+std::expected<Agent, std::string> Agent::start(const std::string& directory) {
+  // Nobody can have made, or reach, a directory that did not exist before.
+  std::string own = directory + "/agent.XXXXXX";
+  if (::mkdtemp(own.data()) == nullptr) {
+    return std::unexpected("cannot make the agent's directory in " + directory + ": " +
+                           zelko_ipc::describe_os_error(errno));
   }
-  Agent agent(*pid, socket_path);
+  auto child = start_child({"ssh-agent", "-D", "-a", own + "/socket"});
+  if (!child) {
+    ::rmdir(own.c_str());
+    return std::unexpected(child.error());
+  }
+  Agent agent(child->guardian, std::move(child->errors), own);
   for (int i = 0; i < 500; ++i) {
     // The socket file appears before the agent listens on it; only a
     // connection that succeeds says the agent is ready.
-    if (zelko_ipc::connect_unix(socket_path)) {
+    if (zelko_ipc::connect_unix(agent.m_socket_path)) {
       return agent;
     }
     if (agent.has_exited()) {
       return std::unexpected(std::string("ssh-agent exited at start"));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(10ms);
   }
-  return std::unexpected("ssh-agent did not start listening on " + socket_path);
+  return std::unexpected("ssh-agent did not start listening on " + agent.m_socket_path);
 }
 
 Agent::Agent(Agent&& other) noexcept
     : m_pid(std::exchange(other.m_pid, -1)),
+      m_errors(std::move(other.m_errors)),
+      m_directory(std::exchange(other.m_directory, {})),
       m_socket_path(std::exchange(other.m_socket_path, {})) {}
 
 Agent::~Agent() {
   stop();
 }
 
-std::expected<void, std::string> Agent::add(const std::string& private_path) const {
-  auto added = run_captured({"ssh-add", "-q", private_path}, {"SSH_AUTH_SOCK=" + m_socket_path});
+std::expected<void, std::string> Agent::add(const Key& key) const {
+  auto added = run_captured({"ssh-add", "-q", key.private_path}, {"SSH_AUTH_SOCK=" + m_socket_path},
+                            10s);
   if (!added) {
     return std::unexpected(added.error());
   }
@@ -63,12 +75,19 @@ bool Agent::has_exited() {
 void Agent::stop() {
   if (m_pid > 0) {
     ::kill(m_pid, SIGTERM);
-    while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+    for (int i = 0; i < 100 && !has_exited(); ++i) {
+      std::this_thread::sleep_for(10ms);
     }
-    m_pid = -1;
+    if (m_pid > 0) {
+      ::kill(-m_pid, SIGKILL);
+      while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      m_pid = -1;
+    }
   }
-  if (!m_socket_path.empty()) {
+  if (!m_directory.empty()) {
     ::unlink(m_socket_path.c_str());
+    ::rmdir(m_directory.c_str());
   }
 }
 

@@ -3,12 +3,15 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
+#include <vector>
 
+#include "agent_messages.hpp"
 #include "fingerprint.hpp"
+#include "peer.hpp"
 #include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
+#include "zelko/ipc/overloaded.hpp"
 #include "zelko/ipc/unix_socket.hpp"
 
 namespace derodi_sim {
@@ -18,56 +21,65 @@ namespace {
 // The agent protocol frames its messages as the control protocol does: a
 // 4-byte big-endian length, then the message, whose first byte is its type.
 constexpr std::uint32_t k_max_message_length = 256 * 1024;
-constexpr char k_failure = 5;              // SSH_AGENT_FAILURE
-constexpr char k_request_identities = 11;  // SSH2_AGENTC_REQUEST_IDENTITIES
-constexpr char k_sign_request = 13;        // SSH2_AGENTC_SIGN_REQUEST
-constexpr char k_extension = 27;           // SSH_AGENTC_EXTENSION
-constexpr std::string_view k_session_bind = "session-bind@openssh.com";
 
 // How long the private agent may take over one answer.
 constexpr std::chrono::seconds k_agent_time{10};
+
+// A host the connection was bound to, once the agent accepted the bind.
+struct Hop {
+  std::string host;  // the fingerprint of its host key
+  std::string session_id;
+  bool forwarding = false;
+};
 
 bool send(int fd, std::string_view message) {
   return static_cast<bool>(zelko_ipc::write_all(fd, zelko_ipc::make_frame(message)));
 }
 
-// Takes an SSH string (a 4-byte big-endian length, then the bytes) off the
-// front of `rest`.
-std::optional<std::string_view> take_string(std::string_view& rest) {
-  if (rest.size() < 4) {
-    return std::nullopt;
-  }
-  std::uint32_t length = 0;
-  for (int i = 0; i < 4; ++i) {
-    length = length << 8 | static_cast<unsigned char>(rest[static_cast<std::size_t>(i)]);
-  }
-  rest.remove_prefix(4);
-  if (length > rest.size()) {
-    return std::nullopt;
-  }
-  const std::string_view text = rest.substr(0, length);
-  rest.remove_prefix(length);
-  return text;
+std::string quoted_shown(std::string_view text) {
+  return "'" + shown(text) + "'";
 }
 
-// The key blob of a signature request: its first string.
-std::string_view signing_key(std::string_view message) {
-  std::string_view rest = message.substr(1);
-  return take_string(rest).value_or(std::string_view());
+std::string shown_hop(const Hop& hop) {
+  return hop.host + (hop.forwarding ? " (agent forwarded)" : "");
 }
 
-// The destination a session-bind extension binds the connection to: the
-// fingerprint of the server's host key, its first string after the name.
-std::optional<std::string> bound_destination(std::string_view message) {
-  std::string_view rest = message.substr(1);
-  if (take_string(rest) != k_session_bind) {
-    return std::nullopt;
+// Where a login with `session_id` goes: the hop the agent accepted for that
+// session, then the hops it was reached through, nearest first; or nowhere
+// the agent verified.
+std::string destination(const std::vector<Hop>& hops, std::string_view session_id) {
+  for (std::size_t i = 0; i < hops.size(); ++i) {
+    if (hops[i].session_id == session_id) {
+      std::string text = "host " + shown_hop(hops[i]);
+      for (std::size_t j = i; j-- > 0;) {
+        text += " via " + shown_hop(hops[j]);
+      }
+      return text;
+    }
   }
-  const auto host_key = take_string(rest);
-  if (!host_key) {
-    return std::nullopt;
-  }
-  return fingerprint(*host_key);
+  return "an unverified destination";
+}
+
+SignatureRequest described(const SignRequest& request, const std::vector<Hop>& hops,
+                           const std::string& who) {
+  SignatureRequest signature{request.key_blob, {}, false, who};
+  std::visit(zelko_ipc::Overloaded{
+                 [&](const Login& login) {
+                   const std::string where = destination(hops, login.session_id);
+                   signature.what = "ssh login as " + quoted_shown(login.user) + " for " + where;
+                   signature.in_window_scope = where.starts_with("host ");
+                 },
+                 [&](const Sshsig& sshsig) {
+                   signature.what = "SSHSIG signature in namespace " + quoted_shown(sshsig.name_space);
+                   signature.in_window_scope = sshsig.name_space == "git";
+                 },
+                 [&](std::monostate) {
+                   signature.what = "something of no kind the phone knows (" +
+                                    std::to_string(request.data.size()) + " bytes)";
+                 },
+             },
+             what_is_signed(request.data));
+  return signature;
 }
 
 }  // namespace
@@ -77,7 +89,8 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
   if (!agent) {
     return;
   }
-  std::string destination;
+  std::vector<Hop> hops;
+  std::string who;
   while (true) {
     // No time limit here: ssh keeps its connection open for a whole session.
     const auto message = zelko_ipc::read_frame(connection, k_max_message_length);
@@ -88,16 +101,16 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
     // The keys are the phone's: listing and signing only. Adding, removing,
     // locking and anything else (an empty message too) is refused.
     bool refused = type != k_request_identities && type != k_sign_request && type != k_extension;
-    if (type == k_extension) {
-      if (auto bound = bound_destination(*message)) {
-        destination = std::move(*bound);
-      }
-    }
     if (type == k_sign_request) {
-      refused = !phone.approves_signature(Client(connection), signing_key(*message), destination);
+      const auto request = sign_request(*message);
+      if (request && who.empty()) {
+        who = describe_peer(connection);
+      }
+      refused = !request ||
+                !phone.approves_signature(Client(connection), described(*request, hops, who));
     }
     if (refused) {
-      if (!send(connection, std::string_view(&k_failure, 1))) {
+      if (!send(connection, std::string_view(&k_agent_failure, 1))) {
         return;
       }
       continue;
@@ -105,9 +118,18 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
     if (!send(agent->get(), *message)) {
       return;
     }
-    const auto reply = zelko_ipc::daemon::read_frame(agent->get(), k_max_message_length,
-                                             std::chrono::steady_clock::now() + k_agent_time);
-    if (!reply || !send(connection, *reply)) {
+    const auto reply = zelko_ipc::daemon::read_frame(
+        agent->get(), k_max_message_length, std::chrono::steady_clock::now() + k_agent_time);
+    if (!reply) {
+      return;
+    }
+    // A destination counts only once the agent has checked the host's
+    // signature over the session and accepted the bind.
+    const auto bind = session_bind(*message);
+    if (bind && *reply == std::string_view(&k_agent_success, 1)) {
+      hops.push_back({fingerprint(bind->host_key), std::string(bind->session_id), bind->forwarding});
+    }
+    if (!send(connection, *reply)) {
       return;
     }
   }

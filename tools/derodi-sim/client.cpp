@@ -12,9 +12,10 @@ bool Client::stays_for(std::chrono::milliseconds time) const {
   while (true) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    // Only a hang-up is looked for: anything the client sends meanwhile is
-    // for whoever reads next.
-    pollfd watched{m_fd, POLLRDHUP, 0};
+    // Only a hang-up is looked for (it comes unasked): anything the client
+    // sends meanwhile is for whoever reads next, and a client that has only
+    // shut its sending side still waits for its answer.
+    pollfd watched{m_fd, 0, 0};
     const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long>(left.count(), 0)));
     if (ready > 0) {
       return false;

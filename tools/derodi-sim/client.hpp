@@ -11,8 +11,9 @@ class Client {
  public:
   explicit Client(int fd) : m_fd(fd) {}
 
-  /// Waits `time`; false when the client hung up or the connection was
-  /// shut down (the sim is stopping) before it passed.
+  /// Waits `time`; false when the client closed the connection or it was
+  /// shut down (the sim is stopping) before it passed. A client that only
+  /// shut its sending side stays.
   [[nodiscard]] bool stays_for(std::chrono::milliseconds time) const;
 
   [[nodiscard]] int fd() const { return m_fd; }

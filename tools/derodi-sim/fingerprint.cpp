@@ -1,108 +1,25 @@
 // SPDX-License-Identifier: MIT
+// Hashing and base64 from OpenSSL's libcrypto, which OpenSSH uses too.
+
 #include "fingerprint.hpp"
 
-#include <array>
-#include <cstdint>
+#include <openssl/evp.h>
 
 namespace derodi_sim {
 
-namespace {
-
-constexpr std::string_view k_base64 =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-constexpr std::array<std::uint32_t, 64> k_rounds = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-std::uint32_t rotate(std::uint32_t x, int n) {
-  return (x >> n) | (x << (32 - n));
-}
-
-void compress(std::array<std::uint32_t, 8>& state, const unsigned char* block) {
-  std::array<std::uint32_t, 64> w{};
-  for (int i = 0; i < 16; ++i) {
-    w[i] = std::uint32_t{block[4 * i]} << 24 | std::uint32_t{block[4 * i + 1]} << 16 |
-           std::uint32_t{block[4 * i + 2]} << 8 | std::uint32_t{block[4 * i + 3]};
-  }
-  for (int i = 16; i < 64; ++i) {
-    const std::uint32_t s0 = rotate(w[i - 15], 7) ^ rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const std::uint32_t s1 = rotate(w[i - 2], 17) ^ rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
-  auto [a, b, c, d, e, f, g, h] = state;
-  for (int i = 0; i < 64; ++i) {
-    const std::uint32_t t1 = h + (rotate(e, 6) ^ rotate(e, 11) ^ rotate(e, 25)) +
-                             ((e & f) ^ (~e & g)) + k_rounds[i] + w[i];
-    const std::uint32_t t2 =
-        (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
-  }
-  const std::array<std::uint32_t, 8> add = {a, b, c, d, e, f, g, h};
-  for (int i = 0; i < 8; ++i) {
-    state[i] += add[i];
-  }
-}
-
-std::string sha256(std::string_view data) {
-  std::array<std::uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  std::string padded(data);
-  padded.push_back('\x80');
-  while (padded.size() % 64 != 56) {
-    padded.push_back('\0');
-  }
-  const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8;
-  for (int shift = 56; shift >= 0; shift -= 8) {
-    padded.push_back(static_cast<char>(bits >> shift));
-  }
-  for (std::size_t at = 0; at < padded.size(); at += 64) {
-    compress(state, reinterpret_cast<const unsigned char*>(padded.data() + at));
-  }
-  std::string digest;
-  for (const std::uint32_t word : state) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      digest.push_back(static_cast<char>(word >> shift));
-    }
-  }
-  return digest;
-}
-
-std::string base64_unpadded(std::string_view bytes) {
-  std::string out;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : bytes) {
-    bits = bits << 8 | static_cast<unsigned char>(c);
-    count += 8;
-    while (count >= 6) {
-      count -= 6;
-      out.push_back(k_base64[(bits >> count) & 0x3F]);
-    }
-  }
-  if (count > 0) {
-    out.push_back(k_base64[(bits << (6 - count)) & 0x3F]);
-  }
-  return out;
-}
-
-}  // namespace
-
 std::string fingerprint(std::string_view blob) {
-  return "SHA256:" + base64_unpadded(sha256(blob));
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digest_size = 0;
+  if (EVP_Digest(blob.data(), blob.size(), digest, &digest_size, EVP_sha256(), nullptr) != 1) {
+    return "SHA256:?";
+  }
+  // Four characters for every three bytes, and the terminating NUL.
+  std::string base64((digest_size + 2) / 3 * 4 + 1, '\0');
+  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), digest,
+                                   static_cast<int>(digest_size));
+  base64.resize(static_cast<std::size_t>(size));
+  base64.erase(base64.find_last_not_of('=') + 1);
+  return "SHA256:" + base64;
 }
 
 std::optional<std::string> key_blob(std::string_view public_line) {
@@ -112,24 +29,19 @@ std::optional<std::string> key_blob(std::string_view public_line) {
   }
   std::string_view text = public_line.substr(start + 1);
   text = text.substr(0, text.find(' '));
-  std::string blob;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : text) {
-    if (c == '=') {
-      break;
-    }
-    const std::size_t value = k_base64.find(c);
-    if (value == std::string_view::npos) {
-      return std::nullopt;
-    }
-    bits = bits << 6 | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      blob.push_back(static_cast<char>(bits >> count));
-    }
+  if (text.empty() || text.size() % 4 != 0) {
+    return std::nullopt;
   }
+  std::string blob(text.size() / 4 * 3, '\0');
+  const int size = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(blob.data()),
+                                   reinterpret_cast<const unsigned char*>(text.data()),
+                                   static_cast<int>(text.size()));
+  if (size < 0) {
+    return std::nullopt;
+  }
+  // EVP_DecodeBlock counts the padding as zero bytes.
+  const std::size_t padding = text.size() - (text.find_last_not_of('=') + 1);
+  blob.resize(static_cast<std::size_t>(size) - padding);
   return blob;
 }
 

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -20,7 +21,9 @@
 #include "control.hpp"
 #include "keyring.hpp"
 #include "listener.hpp"
+#include "log.hpp"
 #include "options.hpp"
+#include "own_directory.hpp"
 #include "phone.hpp"
 #include "ready_notice.hpp"
 #include "server.hpp"
@@ -31,8 +34,8 @@ namespace {
 
 using namespace derodi_sim;
 
-// SIGINT and SIGTERM are turned into a byte on this pipe, which the main
-// loop waits on.
+// The signals that stop the sim are turned into a byte on this pipe, which
+// the main loop waits on.
 int g_signal_pipe = -1;
 
 void on_stop_signal(int) {
@@ -44,7 +47,7 @@ void on_stop_signal(int) {
   errno = saved;
 }
 
-std::expected<zelko_ipc::Fd, std::string> catch_stop_signals() {
+std::expected<zelko_ipc::Fd, std::string> catch_stop_signals(bool asking) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
     return std::unexpected(zelko_ipc::describe_os_error(errno));
@@ -54,17 +57,19 @@ std::expected<zelko_ipc::Fd, std::string> catch_stop_signals() {
   action.sa_handler = on_stop_signal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-  return zelko_ipc::Fd(ends[0]);
-}
-
-std::expected<void, std::string> make_directory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    return std::unexpected("cannot create " + path + ": " + zelko_ipc::describe_os_error(errno));
+  // A terminal that closes (SIGHUP) or a quit key stops it as cleanly as
+  // Ctrl-C or kill do.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    ::sigaction(signal, &action, nullptr);
   }
-  return {};
+  std::signal(SIGPIPE, SIG_IGN);
+  if (asking) {
+    // Asked from the background, the terminal answers nothing rather than
+    // stopping the whole sim.
+    std::signal(SIGTTIN, SIG_IGN);
+    std::signal(SIGTTOU, SIG_IGN);
+  }
+  return zelko_ipc::Fd(ends[0]);
 }
 
 // The phone's key files, removed when the sim ends unless they are to be kept.
@@ -86,8 +91,9 @@ class StateDirectory {
   bool m_keep;
 };
 
-// The keys the phone holds from the start: two ed25519 keys and one RSA key.
-std::expected<std::vector<Key>, std::string> starting_keys(const std::string& directory) {
+// The keys the phone holds: two ed25519 keys and one RSA key from the
+// start, and those it made in an earlier run with this state directory.
+std::expected<std::vector<Key>, std::string> phone_keys(const std::string& directory) {
   struct Wanted {
     const char* name;
     const char* type;
@@ -97,32 +103,71 @@ std::expected<std::vector<Key>, std::string> starting_keys(const std::string& di
       {"work", "ed25519", 0}, {"github", "ed25519", 0}, {"legacy", "rsa", 2048}};
   std::vector<Key> keys;
   for (const Wanted& w : wanted) {
-    auto key = make_or_load_key(directory + "/" + w.name, w.type, w.bits, w.name,
-                                std::string(w.name) + "@zelko-phone");
+    auto key = make_or_load_key(directory + "/" + w.name, w.type, w.bits, w.name);
     if (!key) {
       return std::unexpected(key.error());
     }
     keys.push_back(std::move(*key));
   }
+  auto made = load_made_keys(directory);
+  if (!made) {
+    return std::unexpected(made.error());
+  }
+  for (Key& key : *made) {
+    const bool taken = std::any_of(keys.begin(), keys.end(),
+                                   [&](const Key& other) { return other.name == key.name; });
+    if (!taken) {
+      keys.push_back(std::move(key));
+    }
+  }
   return keys;
 }
 
-// Waits until a stop signal arrives or the agent dies, and delivers the
-// ready notice meanwhile. Returns why it stopped: nothing for a signal.
-std::expected<void, std::string> wait_for_the_end(int signals, Agent& agent,
-                                                  std::optional<ReadyNotice>& ready) {
+// Tells the agent's complaints, a line at a time, unless the sim is quiet.
+class AgentErrors {
+ public:
+  AgentErrors(Log& log, bool quiet) : m_log(log), m_quiet(quiet) {}
+
+  void read_from(int fd) {
+    char chunk[4096];
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got <= 0) {
+      return;
+    }
+    m_pending.append(chunk, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;
+         m_pending.erase(0, end + 1)) {
+      if (!m_quiet) {
+        m_log.write("derodi-sim: agent: " + shown(m_pending.substr(0, end)));
+      }
+    }
+  }
+
+ private:
+  Log& m_log;
+  bool m_quiet;
+  std::string m_pending;
+};
+
+// Waits until a stop signal arrives or the agent dies, telling what the
+// agent says and delivering the ready notice meanwhile. Returns why it
+// stopped: nothing for a signal.
+std::expected<void, std::string> wait_for_the_end(int signals, Agent& agent, AgentErrors& errors,
+                                                  std::optional<ReadyNotice>& ready, Log& log) {
   while (true) {
-    pollfd waiting{signals, POLLIN, 0};
-    if (::poll(&waiting, 1, 50) > 0) {
-      return {};
+    pollfd waiting[2] = {{signals, POLLIN, 0}, {agent.errors(), POLLIN, 0}};
+    if (::poll(waiting, 2, 50) > 0) {
+      if (waiting[0].revents != 0) {
+        return {};
+      }
+      errors.read_from(agent.errors());
     }
     if (agent.has_exited()) {
       return std::unexpected(std::string("the ssh-agent has exited; stopping"));
     }
     if (ready && ready->deliver()) {
       if (!ready->failure().empty()) {
-        std::fprintf(stderr, "derodi-sim: cannot write the ready file: %s\n",
-                     ready->failure().c_str());
+        log.write("derodi-sim: cannot write the ready file: " + ready->failure());
       }
       ready.reset();
     }
@@ -134,10 +179,7 @@ std::expected<void, std::string> wait_for_the_end(int signals, Agent& agent,
 // one that finds a daemon answering, touches nothing.
 std::expected<zelko_ipc::Fd, std::string> claim(const std::string& zelko_dir,
                                                 const std::string& control_path) {
-  if (auto made = make_directory(zelko_dir); !made) {
-    return std::unexpected(made.error());
-  }
-  zelko_ipc::Fd lock(::open(zelko_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  zelko_ipc::Fd lock(::open(zelko_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!lock) {
     return std::unexpected("cannot open " + zelko_dir + ": " + zelko_ipc::describe_os_error(errno));
   }
@@ -147,38 +189,67 @@ std::expected<zelko_ipc::Fd, std::string> claim(const std::string& zelko_dir,
   return lock;
 }
 
+// Every directory the sim is to use passes before it touches any.
+std::expected<std::optional<Asker>, std::string> check_before_starting(const Options& options,
+                                                                       const std::string& zelko_dir) {
+  for (const std::string& directory : {zelko_dir, options.state_dir}) {
+    if (auto checked = check_own_directory(directory); !checked) {
+      return std::unexpected(checked.error());
+    }
+  }
+  if (!options.behaviour.ask) {
+    return std::nullopt;
+  }
+  auto asker = Asker::open();
+  if (!asker) {
+    return std::unexpected(asker.error());
+  }
+  return std::optional<Asker>(std::move(*asker));
+}
+
 std::expected<void, std::string> simulate(const Options& options) {
   const std::string zelko_dir = options.runtime_dir + "/zelko";
   const std::string control_path = zelko_dir + "/control.sock";
+  auto asker = check_before_starting(options, zelko_dir);
+  if (!asker) {
+    return std::unexpected(asker.error());
+  }
+  if (auto made = make_own_directory(zelko_dir); !made) {
+    return made;
+  }
   const auto claimed = claim(zelko_dir, control_path);
   if (!claimed) {
     return std::unexpected(claimed.error());
   }
-  auto signals = catch_stop_signals();
+  auto signals = catch_stop_signals(options.behaviour.ask);
   if (!signals) {
     return std::unexpected(signals.error());
   }
-  if (auto made = make_directory(options.state_dir); !made) {
+  if (auto made = make_own_directory(options.state_dir); !made) {
     return made;
   }
   const StateDirectory state(options.state_dir, options.keep_state);
-  auto keys = starting_keys(state.path());
+  auto keys = phone_keys(state.path());
   if (!keys) {
     return std::unexpected(keys.error());
   }
   // The real agent listens where only the sim goes; SSH clients reach it
-  // through the endpoint, which asks the phone about signatures.
-  auto agent = Agent::start(zelko_dir + "/ssh-agent.sock");
+  // through the endpoint, which asks the phone about signatures. It starts
+  // before any thread does: it is forked.
+  auto agent = Agent::start(zelko_dir);
   if (!agent) {
     return std::unexpected(agent.error());
   }
+  Log log(STDERR_FILENO);
+  AgentErrors agent_errors(log, options.behaviour.quiet);
   for (const Key& key : *keys) {
-    if (auto added = agent->add(key.private_path); !added) {
+    if (auto added = agent->add(key); !added) {
       return added;
     }
   }
   const std::string endpoint = zelko_dir + "/agent.sock";
-  Phone phone(options.behaviour, *agent, endpoint, state.path(), std::move(*keys));
+  Phone phone(options.behaviour, *agent, log, std::move(*asker), endpoint, state.path(),
+              std::move(*keys));
   auto control_listener = Listener::open(control_path);
   if (!control_listener) {
     return std::unexpected(control_listener.error());
@@ -190,13 +261,12 @@ std::expected<void, std::string> simulate(const Options& options) {
   Server control(std::move(*control_listener), [&](int fd) { serve_control(fd, phone); });
   Server agent_endpoint(std::move(*agent_listener),
                         [&](int fd) { serve_agent(fd, agent->socket_path(), phone); });
-  std::fprintf(stderr, "derodi-sim: listening on %s, agent at %s\n", control_path.c_str(),
-               endpoint.c_str());
+  log.write("derodi-sim: listening on " + control_path + ", agent at " + endpoint);
   std::optional<ReadyNotice> ready;
   if (!options.ready_file.empty()) {
     ready.emplace(options.ready_file, endpoint + "\n");
   }
-  auto ended = wait_for_the_end(signals->get(), *agent, ready);
+  auto ended = wait_for_the_end(signals->get(), *agent, agent_errors, ready, log);
   // Nothing is granted from now on; every client waiting is let go, and the
   // agent goes first, so that no proxy waits on it.
   phone.stop();
@@ -204,7 +274,7 @@ std::expected<void, std::string> simulate(const Options& options) {
   control.stop();
   agent_endpoint.stop();
   if (ended) {
-    std::fprintf(stderr, "derodi-sim: stopped\n");
+    log.write("derodi-sim: stopped");
   }
   return ended;
 }
@@ -224,6 +294,7 @@ int main(int argc, char** argv) {
   }
   if (auto ran = simulate(*options); !ran) {
     std::fprintf(stderr, "derodi-sim: %s\n", ran.error().c_str());
+    ReadyNotice::let_waiting_reader_go(options->ready_file);
     return 1;
   }
   return 0;

@@ -14,22 +14,39 @@ USAGE:
 Simulates one paired phone with real keys: makes OpenSSH keys with ssh-keygen,
 serves them through a real ssh-agent behind $XDG_RUNTIME_DIR/zelko/agent.sock,
 where every signature asks the simulated phone first, and answers zelko-cli on
-$XDG_RUNTIME_DIR/zelko/control.sock until SIGINT or SIGTERM. The simulated
-phone approves on its own, after --approval-delay, and says on standard error
-what it was asked and what it decided, one line each:
-    derodi-sim: phone: signature with 'work' SHA256:... for host SHA256:...: approved
-One sim runs per runtime directory. Through the agent endpoint SSH clients
-list keys and sign; adding, removing and locking are refused.
+$XDG_RUNTIME_DIR/zelko/control.sock until SIGINT, SIGTERM, SIGHUP or SIGQUIT.
+The phone approves on its own, after --approval-delay, or asks you (--ask),
+and says on standard error what it was asked and what it decided, one line
+each: what is signed (an ssh login, as whom and for which host; an SSHSIG
+signature and its namespace, such as git), with which key, and which program
+asked:
+    derodi-sim: phone: signature with 'work' SHA256:...: ssh login as 'me'
+    for host SHA256:..., asked by ssh (pid 4242, from bash): approved
+A host is named only once the agent has verified it (OpenSSH 8.9 and later
+bind their connections to the server's host key). A window covers logins to
+such verified destinations and git signatures, for at most a week.
+
+The sim keeps to a runtime directory of its own: $XDG_RUNTIME_DIR/zelko (and
+the --state-dir) must be directories of its user that nobody else can write,
+or it does not start. Its ssh-agent listens in a new private directory there,
+which other users cannot reach; your own processes can, as they can reach
+any agent of yours, so through it they sign without the phone. Through the
+endpoint, SSH clients list keys and sign; adding, removing and locking are
+refused. One sim runs per runtime directory.
 
 FLAGS:
     --runtime-dir DIR           Use DIR instead of $XDG_RUNTIME_DIR
-    --state-dir DIR             Keep the phone's key files in DIR, and reuse
-                                them at the next start (default: a directory
-                                in the runtime directory, removed on exit)
+    --state-dir DIR             Keep the phone's key files in DIR, the keys it
+                                makes too, and load them all at the next start
+                                (default: a directory in the runtime
+                                directory, removed on exit)
     --keep-state                Keep the default state directory on exit too
     --ready-file PATH           Once listening, write the agent endpoint and a
-                                newline to PATH: into it when it is a FIFO
-                                (read it to wait), else as a new file
+                                newline to PATH, as a shell's ">" would: read
+                                it from a FIFO to wait (a sim that cannot start
+                                ends the FIFO without a line)
+    --ask                       Ask on this terminal about every approval
+                                (y or n; no answer in 60 seconds refuses)
     --stale                     Key metadata is STALE: keys show it and getpub
                                 fails
     --refuse                    The phone declines every approval of a window
@@ -41,7 +58,8 @@ FLAGS:
                                 authorization window
     --approval-delay SECONDS    The phone takes SECONDS (0 to 3600, default 0)
                                 before it answers an approval or a signature
-    --quiet                     Do not print the phone's decisions
+    --quiet                     Do not print the phone's decisions, nor the
+                                agent's messages
     -h, --help                  Print this help
 )";
 
@@ -75,6 +93,8 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       options.behaviour.refuse_trusted_destination = true;
     } else if (flag == "--refuse-signatures") {
       options.behaviour.refuse_signatures = true;
+    } else if (flag == "--ask") {
+      options.behaviour.ask = true;
     } else if (flag == "--quiet") {
       options.behaviour.quiet = true;
     } else if (flag == "--keep-state") {

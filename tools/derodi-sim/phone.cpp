@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "phone.hpp"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <ctime>
 
 #include "fingerprint.hpp"
+#include "key_names.hpp"
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"
-#include "zelko/ipc/utf8.hpp"
-#include "zelko/ipc/white_space.hpp"
 
 namespace derodi_sim {
 
@@ -19,6 +17,9 @@ using zelko_ipc::ControlRequest;
 namespace wire = zelko_ipc::daemon;
 using zelko_ipc::Overloaded;
 using Clock = std::chrono::system_clock;
+
+// How long the user has to answer a question on the terminal.
+constexpr std::chrono::seconds k_answer_time{60};
 
 std::string error(std::string_view message) {
   return wire::error_answer(message);
@@ -30,24 +31,6 @@ std::string quoted(std::string_view text) {
 
 std::string already_exists(std::string_view name) {
   return std::string("a key named ").append(quoted(name)).append(" already exists");
-}
-
-// Why `name` cannot name a key, or nothing when it can.
-std::string name_fault(std::string_view name) {
-  if (name.empty()) {
-    return "a key name must not be empty";
-  }
-  if (zelko_ipc::trim_white_space(name).empty()) {
-    return "a key name must hold more than white space";
-  }
-  for (std::size_t at = 0; at < name.size();) {
-    const auto c = zelko_ipc::decode_utf8(name.substr(at));
-    if (c && (c->value < 0x20 || (c->value >= 0x7F && c->value <= 0x9F))) {
-      return "a key name must not hold control characters";
-    }
-    at += c ? c->length : 1;
-  }
-  return {};
 }
 
 // The expiry, as the phone shows it: the local time of day, with the date
@@ -103,7 +86,7 @@ std::string Phone::status() const {
   const std::lock_guard lock(m_mutex);
   std::string window;
   if (window_open()) {
-    window = m_window_scope + "; " + expiry_text(m_window_expires, Clock::now());
+    window = std::string(k_window_scope) + "; " + expiry_text(m_window_expires, Clock::now());
   }
   return wire::status_answer(
       m_endpoint, "Pixel 8 (simulated), connected",
@@ -125,7 +108,7 @@ std::string Phone::keys() const {
 
 std::string Phone::public_key(const std::string& name) const {
   if (std::string fault = name_fault(name); !fault.empty()) {
-    return error(std::move(fault));
+    return error(fault);
   }
   if (m_behaviour.stale) {
     return error("key metadata is STALE");
@@ -140,65 +123,67 @@ std::string Phone::public_key(const std::string& name) const {
 }
 
 void Phone::tell(std::string_view asked, std::string_view outcome) const {
-  if (m_behaviour.quiet) {
-    return;
-  }
-  std::string line = "derodi-sim: phone: ";
-  line.append(asked).append(": ").append(outcome).append("\n");
-  // One write a line, so that lines from clients served side by side never mix.
-  if (::write(2, line.data(), line.size()) < 0) {
-    // Nobody reads the log: the phone decides all the same.
+  if (!m_behaviour.quiet) {
+    m_log.write(std::string("derodi-sim: phone: ").append(asked).append(": ").append(outcome));
   }
 }
 
 std::string Phone::shown_key(std::string_view key_blob) const {
   const std::lock_guard lock(m_mutex);
   for (const Key& key : m_keys) {
-    if (derodi_sim::key_blob(key.public_line) == key_blob) {
+    if (key.blob == key_blob) {
       return quoted(key.name) + " " + key.fingerprint;
     }
   }
   return "an unknown key " + fingerprint(key_blob);
 }
 
-bool Phone::decided(const Client& client, std::string_view asked) const {
-  if (client.stays_for(m_behaviour.approval_delay) && !m_stopping) {
-    return true;
+Phone::Decision Phone::decide(const Client& client, std::string_view asked,
+                              bool refused_by_behaviour) const {
+  if (m_asker) {
+    switch (m_asker->ask(asked, client, m_stopping, k_answer_time)) {
+      case Asker::Answer::yes:
+        return Decision::approved;
+      case Asker::Answer::no:
+        tell(asked, "refused on the phone");
+        return Decision::refused;
+      case Asker::Answer::unanswered:
+        tell(asked, "refused, no answer in time");
+        return Decision::refused;
+      case Asker::Answer::client_left:
+        tell(asked, "cancelled, the client left");
+        return Decision::cancelled;
+      case Asker::Answer::stopping:
+        break;
+    }
+  } else if (client.stays_for(m_behaviour.approval_delay) && !m_stopping) {
+    if (!refused_by_behaviour) {
+      return Decision::approved;
+    }
+    tell(asked, "refused");
+    return Decision::refused;
   }
   tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
-  return false;
+  return Decision::cancelled;
 }
 
-std::string Phone::approval(const Client& client, std::string_view asked) const {
-  if (!decided(client, asked)) {
-    return "the request was cancelled";
-  }
-  if (m_behaviour.refuse) {
-    tell(asked, "refused");
-    return "the request was declined on the phone";
-  }
-  return {};
-}
-
-bool Phone::approves_signature(const Client& client, std::string_view key_blob,
-                               std::string_view destination) {
-  const std::string asked = "signature with " + shown_key(key_blob) + " for " +
-                            (destination.empty() ? std::string("unknown destination")
-                                                 : "host " + std::string(destination));
+bool Phone::approves_signature(const Client& client, const SignatureRequest& signature) {
+  const std::string asked = "signature with " + shown_key(signature.key_blob) + ": " +
+                            signature.what + ", asked by " + signature.who;
   bool in_window = false;
   {
     const std::lock_guard lock(m_mutex);
     in_window = window_open();
   }
-  if (in_window) {
+  if (in_window && signature.in_window_scope) {
     tell(asked, "approved by the window");
     return true;
   }
   if (m_behaviour.refuse_signatures) {
-    tell(asked, "refused outside a window");
+    tell(asked, in_window ? "refused, outside the window's scope" : "refused outside a window");
     return false;
   }
-  if (!decided(client, asked)) {
+  if (decide(client, asked, false) != Decision::approved) {
     return false;
   }
   tell(asked, "approved");
@@ -209,26 +194,36 @@ std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
-  const std::string asked = "authorization window of " + std::to_string(minutes) + " min";
+  const std::string asked = "authorization window of " + std::to_string(minutes) + " min for " +
+                            std::string(k_window_scope);
+  if (minutes > k_longest_window) {
+    tell(asked, "refused, longer than a week");
+    return error("a window can last at most " + std::to_string(k_longest_window) +
+                 " minutes (a week)");
+  }
   if (m_behaviour.refuse_trusted_destination) {
     tell(asked, "refused, no trusted destination");
     return error("no trusted destination has been confirmed on the phone yet");
   }
-  if (std::string refused = approval(client, asked); !refused.empty()) {
-    return error(std::move(refused));
+  switch (decide(client, asked, m_behaviour.refuse)) {
+    case Decision::approved:
+      break;
+    case Decision::refused:
+      return error("the request was declined on the phone");
+    case Decision::cancelled:
+      return error("the request was cancelled");
   }
   tell(asked, "approved");
   const std::lock_guard lock(m_mutex);
-  const auto expires = Clock::now() + std::chrono::minutes(minutes);
-  m_window_expires = expires;
-  m_window_scope = "all trusted destinations";
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(expires.time_since_epoch());
-  return wire::authorized_answer(static_cast<std::uint64_t>(seconds.count()), m_window_scope);
+  m_window_expires = Clock::now() + std::chrono::minutes(minutes);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(m_window_expires.time_since_epoch());
+  return wire::authorized_answer(static_cast<std::uint64_t>(seconds.count()), k_window_scope);
 }
 
 std::string Phone::generate(const ControlRequest::Generate& request, const Client& client) {
   if (std::string fault = name_fault(request.name); !fault.empty()) {
-    return error(std::move(fault));
+    return error(fault);
   }
   if (request.key_type != "ed25519" && request.key_type != "rsa") {
     return error(std::string("unsupported key type ")
@@ -239,44 +234,43 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
       (request.bits < 2048 || request.bits > 16384)) {
     return error("RSA keys must have 2048 to 16384 bits");
   }
-  const auto exists = [&] {
-    for (const Key& key : m_keys) {
-      if (key.name == request.name) {
-        return true;
-      }
-    }
-    return false;
-  };
-  std::string path;
   {
+    // The name is held from here on, so that the slow part (approval,
+    // ssh-keygen, ssh-add) runs without the lock.
     const std::lock_guard lock(m_mutex);
-    if (exists()) {
+    const bool taken = m_making.contains(request.name) ||
+                       std::any_of(m_keys.begin(), m_keys.end(),
+                                   [&](const Key& key) { return key.name == request.name; });
+    if (taken) {
       return error(already_exists(request.name));
     }
-    path = m_key_directory + "/generated-" + std::to_string(++m_generated);
+    m_making.insert(request.name);
   }
+  const auto release = [&] {
+    const std::lock_guard lock(m_mutex);
+    m_making.erase(request.name);
+  };
   const std::string asked =
       "key generation of " + quoted(request.name) + " (" + request.key_type + ")";
-  if (std::string refused = approval(client, asked); !refused.empty()) {
-    return error(std::move(refused));
+  switch (decide(client, asked, m_behaviour.refuse)) {
+    case Decision::approved:
+      break;
+    case Decision::refused:
+      release();
+      return error("the request was declined on the phone");
+    case Decision::cancelled:
+      release();
+      return error("the request was cancelled");
   }
-  // A file left by an earlier run under this name is not this key, and a
-  // key that is not made whole leaves nothing behind.
-  const auto remove_files = [&] {
-    ::unlink(path.c_str());
-    ::unlink((path + ".pub").c_str());
-  };
-  remove_files();
-  const std::uint32_t bits = request.bits == 0 ? 4096 : request.bits;
   // Making a large RSA key takes long: it stops when the client leaves or
   // the sim stops.
   const auto abandoned = [&] {
     return m_stopping || !client.stays_for(std::chrono::milliseconds(0));
   };
-  auto key = make_or_load_key(path, request.key_type, bits, request.name,
-                              request.name + "@zelko-phone", abandoned);
+  auto key = make_new_key(m_key_directory, request.key_type, request.bits == 0 ? 4096 : request.bits,
+                          request.name, abandoned);
   if (!key) {
-    remove_files();
+    release();
     if (abandoned()) {
       tell(asked, m_stopping ? "approved, then cancelled, the sim is stopping"
                              : "approved, then cancelled, the client left");
@@ -284,19 +278,17 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
     }
     return error("the phone could not make the key: " + key.error());
   }
-  const std::lock_guard lock(m_mutex);
-  // Another request may have made a key of this name meanwhile, and the
-  // sim may be stopping.
-  if (exists() || m_stopping) {
-    remove_files();
-    return error(m_stopping ? std::string("the request was cancelled")
-                            : already_exists(request.name));
+  if (auto added = m_agent.add(*key); !added || m_stopping) {
+    remove_key_files(*key);
+    release();
+    return error(added ? std::string("the request was cancelled")
+                       : "the agent refused the new key: " + added.error());
   }
-  if (auto added = m_agent.add(key->private_path); !added) {
-    remove_files();
-    return error("the agent refused the new key: " + added.error());
+  {
+    const std::lock_guard lock(m_mutex);
+    m_keys.push_back(*key);
+    m_making.erase(request.name);
   }
-  m_keys.push_back(*key);
   tell(asked, "approved, made " + key->fingerprint);
   return wire::generated_answer(key->public_line, key->fingerprint, key->name);
 }

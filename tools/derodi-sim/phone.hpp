@@ -5,12 +5,16 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "agent.hpp"
+#include "asker.hpp"
 #include "client.hpp"
 #include "keyring.hpp"
+#include "log.hpp"
 #include "zelko/ipc/messages.hpp"
 
 namespace derodi_sim {
@@ -23,6 +27,22 @@ struct Behaviour {
   bool refuse_signatures = false;           // signatures outside a window are refused
   std::chrono::seconds approval_delay{0};   // time the user takes to decide
   bool quiet = false;                       // no line for each decision
+  bool ask = false;                         // the user decides on the terminal
+};
+
+/// The scope of every window the phone grants, and what it covers: a
+/// login to a destination the agent verified, and a git signature.
+inline constexpr std::string_view k_window_scope = "verified destinations and git signatures";
+
+/// The longest window the phone grants, in minutes (a week).
+inline constexpr std::uint32_t k_longest_window = 7 * 24 * 60;
+
+/// A signature the phone is asked to approve, as the agent endpoint saw it.
+struct SignatureRequest {
+  std::string_view key_blob;
+  std::string what;              // what is signed and for whom, as the phone shows it
+  bool in_window_scope = false;  // one that a window covers
+  std::string who;               // the program that asked
 };
 
 /// One paired phone with real keys, served through a real agent. Every
@@ -30,11 +50,14 @@ struct Behaviour {
 class Phone {
  public:
   /// A phone whose keys are in `keys` and `agent`, offered to SSH clients
-  /// at `endpoint`; keys it makes go to `key_directory`.
-  Phone(Behaviour behaviour, const Agent& agent, std::string endpoint, std::string key_directory,
-        std::vector<Key> keys)
+  /// at `endpoint`; keys it makes go to `key_directory`. Its decisions are
+  /// told in `log`, and asked of `asker` when there is one.
+  Phone(Behaviour behaviour, const Agent& agent, Log& log, std::optional<Asker> asker,
+        std::string endpoint, std::string key_directory, std::vector<Key> keys)
       : m_behaviour(behaviour),
         m_agent(agent),
+        m_log(log),
+        m_asker(std::move(asker)),
         m_endpoint(std::move(endpoint)),
         m_key_directory(std::move(key_directory)),
         m_keys(std::move(keys)) {}
@@ -43,46 +66,43 @@ class Phone {
   /// leave while the user decides: then nothing is granted.
   [[nodiscard]] std::string answer(const zelko_ipc::ControlRequest& request, const Client& client);
 
-  /// Whether the phone lets a signature with the key `key_blob` for
-  /// `client` through: at once inside an authorization window, otherwise as
-  /// the user decides. `destination` is the host key fingerprint the SSH
-  /// client bound the connection to, or empty.
-  [[nodiscard]] bool approves_signature(const Client& client, std::string_view key_blob,
-                                        std::string_view destination);
+  /// Whether the phone lets `signature` for `client` through: at once
+  /// inside an authorization window that covers it, otherwise as the user
+  /// decides.
+  [[nodiscard]] bool approves_signature(const Client& client, const SignatureRequest& signature);
 
   /// From now on nothing more is granted.
   void stop() { m_stopping = true; }
 
  private:
-  using Response = std::string;
+  enum class Decision { approved, refused, cancelled };
 
-  Response status() const;
-  Response keys() const;
-  Response public_key(const std::string& name) const;
-  Response authorize(std::uint32_t minutes, const Client& client);
-  Response generate(const zelko_ipc::ControlRequest::Generate& request, const Client& client);
-  /// Waits the time the user takes to decide on `asked`; false, and told,
-  /// when the client leaves or the sim stops first.
-  [[nodiscard]] bool decided(const Client& client, std::string_view asked) const;
-  /// The user's verdict on the approval request `asked` for `client`:
-  /// empty when approved, else the answer's message (the refusal is told).
-  [[nodiscard]] std::string approval(const Client& client, std::string_view asked) const;
+  std::string status() const;
+  std::string keys() const;
+  std::string public_key(const std::string& name) const;
+  std::string authorize(std::uint32_t minutes, const Client& client);
+  std::string generate(const zelko_ipc::ControlRequest::Generate& request, const Client& client);
+  /// The user's decision on `asked` for `client`, told in the log unless
+  /// it is an approval (whose line says what it led to).
+  [[nodiscard]] Decision decide(const Client& client, std::string_view asked,
+                                bool refused_by_behaviour) const;
   [[nodiscard]] bool window_open() const;
   /// The key a request names, as the phone shows it: "'NAME' FINGERPRINT".
   [[nodiscard]] std::string shown_key(std::string_view key_blob) const;
-  /// One line on standard error: what the phone was asked, and its decision.
+  /// One line in the log: what the phone was asked, and its decision.
   void tell(std::string_view asked, std::string_view outcome) const;
 
   Behaviour m_behaviour;
   const Agent& m_agent;
+  Log& m_log;
+  mutable std::optional<Asker> m_asker;
   std::string m_endpoint;
   std::string m_key_directory;
   std::atomic<bool> m_stopping{false};
   mutable std::mutex m_mutex;  // guards what follows
   std::vector<Key> m_keys;
-  std::uint64_t m_generated = 0;
+  std::set<std::string> m_making;  // names of keys being made
   std::chrono::system_clock::time_point m_window_expires{};
-  std::string m_window_scope;
 };
 
 }  // namespace derodi_sim

@@ -28,26 +28,26 @@ std::vector<char*> pointers(const std::vector<std::string>& strings) {
   return result;
 }
 
-std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    environment.emplace_back(*entry);
-  }
-  environment.insert(environment.end(), extra.begin(), extra.end());
-  return environment;
+std::string_view name_of(std::string_view entry) {
+  return entry.substr(0, entry.find('='));
 }
 
-// Reads both streams to their end; false when `abandoned` said so first.
+// Names whose values lead an OpenSSH tool to an agent or to a user.
+bool leads_elsewhere(std::string_view name) {
+  return name == "SSH_AUTH_SOCK" || name == "SSH_AGENT_PID" || name.starts_with("SSH_ASKPASS");
+}
+
+// Reads both streams to their end; false when `give_up` said so first.
 bool read_both(int out_fd, int err_fd, std::string& out, std::string& err,
-               const std::function<bool()>& abandoned) {
+               const std::function<bool()>& give_up) {
   pollfd streams[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open_streams = 2;
   while (open_streams > 0) {
-    if (abandoned && abandoned()) {
+    if (give_up()) {
       return false;
     }
-    if (::poll(streams, 2, abandoned ? 100 : -1) < 0 && errno != EINTR) {
+    if (::poll(streams, 2, 100) < 0 && errno != EINTR) {
       return true;
     }
     for (int i = 0; i < 2; ++i) {
@@ -89,9 +89,26 @@ pid_t spawn(const std::vector<char*>& args, const std::vector<char*>& envp, int 
 
 }  // namespace
 
-std::expected<std::string, std::string> run_captured(
-    const std::vector<std::string>& argv, const std::vector<std::string>& extra_environment,
-    const std::function<bool()>& abandoned) {
+std::vector<std::string> child_environment(const std::vector<std::string>& settings) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view name = name_of(*entry);
+    bool replaced = false;
+    for (const std::string& setting : settings) {
+      replaced = replaced || name_of(setting) == name;
+    }
+    if (!replaced && !leads_elsewhere(name)) {
+      environment.emplace_back(*entry);
+    }
+  }
+  environment.insert(environment.end(), settings.begin(), settings.end());
+  return environment;
+}
+
+std::expected<std::string, std::string> run_captured(const std::vector<std::string>& argv,
+                                                     const std::vector<std::string>& settings,
+                                                     std::chrono::seconds time_limit,
+                                                     const std::function<bool()>& abandoned) {
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
@@ -103,15 +120,21 @@ std::expected<std::string, std::string> run_captured(
     return std::unexpected(zelko_ipc::describe_os_error(errno));
   }
   const auto args = pointers(argv);
-  const auto environment = environment_with(extra_environment);
+  const auto environment = child_environment(settings);
   const auto envp = pointers(environment);
   const pid_t pid = spawn(args, envp, out_pipe[1], err_pipe[1]);
   const int spawn_error = errno;
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  const auto deadline = std::chrono::steady_clock::now() + time_limit;
+  bool late = false;
+  const auto give_up = [&] {
+    late = std::chrono::steady_clock::now() > deadline;
+    return late || (abandoned && abandoned());
+  };
   std::string out;
   std::string err;
-  const bool finished = pid < 0 || read_both(out_pipe[0], err_pipe[0], out, err, abandoned);
+  const bool finished = pid < 0 || read_both(out_pipe[0], err_pipe[0], out, err, give_up);
   ::close(out_pipe[0]);
   ::close(err_pipe[0]);
   if (pid < 0) {
@@ -125,7 +148,9 @@ std::expected<std::string, std::string> run_captured(
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (!finished) {
-    return std::unexpected(argv[0] + " was stopped: the request was abandoned");
+    return std::unexpected(late ? argv[0] + " did not finish within " +
+                                      std::to_string(time_limit.count()) + " s"
+                                : argv[0] + " was stopped: the request was abandoned");
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) {
@@ -142,7 +167,8 @@ namespace {
 // when the sim does. Execution of a set-group-ID program (Debian's
 // ssh-agent is one) clears the parent-death signal, so the guardian keeps
 // it, runs the program as a child of its own, and passes the signal on.
-[[noreturn]] void guard(const std::vector<char*>& argv, pid_t sim) {
+[[noreturn]] void guard(const std::vector<char*>& argv, const std::vector<char*>& envp, pid_t sim,
+                        int errors) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
@@ -160,18 +186,21 @@ namespace {
   // stops the agent in order.
   ::prctl(PR_SET_NAME, "agent-guard");
   ::setpgid(0, 0);
+  const int null = ::open("/dev/null", O_RDWR);
+  // Nothing of the program's reaches the terminal: its errors go to the
+  // sim, which tells them, so it can never be stopped for writing there.
+  if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(errors, 2) < 0) {
+    ::_exit(127);
+  }
   const pid_t program = ::fork();
   if (program < 0) {
     ::_exit(127);
   }
   if (program == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execvp(argv[0], argv.data());
+    ::execvpe(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   while (true) {
@@ -180,7 +209,9 @@ namespace {
       continue;
     }
     if (signal != SIGCHLD) {
+      // A stopped program acts on SIGTERM only once it is continued.
       ::kill(program, SIGTERM);
+      ::kill(program, SIGCONT);
     }
     int status = 0;
     if (::waitpid(program, &status, signal == SIGCHLD ? WNOHANG : 0) == program) {
@@ -191,17 +222,25 @@ namespace {
 
 }  // namespace
 
-std::expected<pid_t, std::string> start_child(const std::vector<std::string>& argv) {
+std::expected<Child, std::string> start_child(const std::vector<std::string>& argv) {
   const auto args = pointers(argv);
-  const pid_t sim = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid < 0) {
+  const auto environment = child_environment();
+  const auto envp = pointers(environment);
+  int errors[2];
+  if (::pipe2(errors, O_CLOEXEC) != 0) {
     return std::unexpected("cannot start " + argv[0] + ": " + zelko_ipc::describe_os_error(errno));
   }
+  const pid_t sim = ::getpid();
+  const pid_t pid = ::fork();
   if (pid == 0) {
-    guard(args, sim);
+    guard(args, envp, sim, errors[1]);
   }
-  return pid;
+  ::close(errors[1]);
+  if (pid < 0) {
+    ::close(errors[0]);
+    return std::unexpected("cannot start " + argv[0] + ": " + zelko_ipc::describe_os_error(errno));
+  }
+  return Child{pid, zelko_ipc::Fd(errors[0])};
 }
 
 }  // namespace derodi_sim

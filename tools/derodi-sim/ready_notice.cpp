@@ -3,10 +3,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/io.hpp"
@@ -15,31 +13,28 @@
 namespace derodi_sim {
 
 bool ReadyNotice::deliver() {
-  struct stat existing {};
-  const bool fifo = ::stat(m_path.c_str(), &existing) == 0 && S_ISFIFO(existing.st_mode);
-  if (fifo) {
-    // Without a reader the open fails at once (ENXIO), and is tried again.
-    zelko_ipc::Fd fd(::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) {
-      if (errno == ENXIO) {
-        return false;
-      }
-      m_failure = zelko_ipc::describe_os_error(errno);
-      return true;
-    }
-    if (auto written = zelko_ipc::write_all(fd.get(), m_line); !written) {
-      m_failure = written.error().text;
-    }
+  // Not blocking: a FIFO without a reader fails at once (ENXIO) and is
+  // tried again; for anything else the flag changes nothing.
+  zelko_ipc::Fd fd(
+      ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (!fd && errno == ENXIO) {
+    return false;
+  }
+  if (!fd) {
+    m_failure = zelko_ipc::describe_os_error(errno);
     return true;
   }
-  const std::string pending = m_path + ".pending";
-  zelko_ipc::Fd fd(::open(pending.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd || !zelko_ipc::write_all(fd.get(), m_line) ||
-      ::rename(pending.c_str(), m_path.c_str()) != 0) {
-    m_failure = zelko_ipc::describe_os_error(errno);
-    ::unlink(pending.c_str());
+  if (auto written = zelko_ipc::write_all(fd.get(), m_line); !written) {
+    m_failure = written.error().text;
   }
   return true;
+}
+
+void ReadyNotice::let_waiting_reader_go(const std::string& path) {
+  struct stat info {};
+  if (!path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+    const zelko_ipc::Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  }
 }
 
 }  // namespace derodi_sim

@@ -6,8 +6,9 @@
 namespace derodi_sim {
 
 /// Tells whoever waits for the sim that it listens: writes a line (the
-/// agent endpoint) to a path, into it when it is a FIFO that a reader has
-/// open, otherwise as a new file that appears whole.
+/// agent endpoint) to a path as a shell's ">" would, so every check the
+/// kernel makes for a redirect applies; a FIFO is written into once a
+/// reader has it open.
 class ReadyNotice {
  public:
   ReadyNotice(std::string path, std::string line)
@@ -19,6 +20,10 @@ class ReadyNotice {
   [[nodiscard]] bool deliver();
 
   [[nodiscard]] const std::string& failure() const { return m_failure; }
+
+  /// For a sim that cannot start: a reader waiting on a FIFO at `path`
+  /// gets the end of the stream, and no line; nothing else is touched.
+  static void let_waiting_reader_go(const std::string& path);
 
  private:
   std::string m_path;

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace zelko_cli {
+namespace zelko_ipc {
 
 /// The character a terminal must not receive raw, found at the start of a text.
 struct UnsafeCharacter {
@@ -31,4 +31,4 @@ inline constexpr std::size_t k_terminal_expansion = 4;
 /// that merely looks like one.
 char* write_for_terminal(char* out, std::string_view text);
 
-}  // namespace zelko_cli
+}  // namespace zelko_ipc

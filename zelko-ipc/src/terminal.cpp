@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "terminal.hpp"
+#include "zelko/ipc/terminal.hpp"
 
 #include <cstdint>
 #include <cstring>
 
-namespace zelko_cli {
+namespace zelko_ipc {
 
 namespace {
 
@@ -93,4 +93,4 @@ char* write_for_terminal(char* out, std::string_view text) {
   return out;
 }
 
-}  // namespace zelko_cli
+}  // namespace zelko_ipc

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+#include "agent_messages.hpp"
+
+namespace derodi_sim {
+
+namespace {
+
+// Takes the protocol's pieces off the front of a message; every reader
+// fails, leaving nothing taken, when the message ends too soon.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : m_rest(bytes) {}
+
+  std::optional<std::uint8_t> byte() {
+    if (m_rest.empty()) {
+      return std::nullopt;
+    }
+    const auto value = static_cast<std::uint8_t>(m_rest.front());
+    m_rest.remove_prefix(1);
+    return value;
+  }
+
+  // A 4-byte big-endian length, then that many bytes.
+  std::optional<std::string_view> string() {
+    if (m_rest.size() < 4) {
+      return std::nullopt;
+    }
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      length = length << 8 | static_cast<std::uint8_t>(m_rest[i]);
+    }
+    if (length > m_rest.size() - 4) {
+      return std::nullopt;
+    }
+    const std::string_view text = m_rest.substr(4, length);
+    m_rest.remove_prefix(4 + length);
+    return text;
+  }
+
+  bool take(std::string_view prefix) {
+    if (!m_rest.starts_with(prefix)) {
+      return false;
+    }
+    m_rest.remove_prefix(prefix.size());
+    return true;
+  }
+
+ private:
+  std::string_view m_rest;
+};
+
+constexpr std::uint8_t k_userauth_request = 50;  // SSH_MSG_USERAUTH_REQUEST
+
+}  // namespace
+
+std::optional<SignRequest> sign_request(std::string_view message) {
+  Reader reader(message);
+  const auto type = reader.byte();
+  const auto key = reader.string();
+  const auto data = reader.string();
+  if (type != k_sign_request || !key || !data) {
+    return std::nullopt;
+  }
+  return SignRequest{*key, *data};
+}
+
+std::optional<SessionBind> session_bind(std::string_view message) {
+  Reader reader(message);
+  if (reader.byte() != k_extension || reader.string() != "session-bind@openssh.com") {
+    return std::nullopt;
+  }
+  const auto host_key = reader.string();
+  const auto session_id = reader.string();
+  const auto signature = reader.string();
+  const auto forwarding = reader.byte();
+  if (!host_key || !session_id || !signature || !forwarding) {
+    return std::nullopt;
+  }
+  return SessionBind{*host_key, *session_id, *forwarding != 0};
+}
+
+Signed what_is_signed(std::string_view data) {
+  Reader sshsig(data);
+  if (sshsig.take("SSHSIG")) {
+    if (const auto name_space = sshsig.string()) {
+      return Sshsig{*name_space};
+    }
+    return {};
+  }
+  Reader login(data);
+  const auto session_id = login.string();
+  const auto type = login.byte();
+  const auto user = login.string();
+  const auto service = login.string();
+  const auto method = login.string();
+  if (session_id && type == k_userauth_request && user && service && method &&
+      method->starts_with("publickey")) {
+    return Login{*session_id, *user};
+  }
+  return {};
+}
+
+}  // namespace derodi_sim

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// What the agent protocol's messages say, as far as the phone tells its
+// user about them: which key is to sign what, and which host a connection
+// is bound to. Readers of untrusted bytes: anything malformed is nothing.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+namespace derodi_sim {
+
+inline constexpr char k_agent_failure = 5;             // SSH_AGENT_FAILURE
+inline constexpr char k_agent_success = 6;             // SSH_AGENT_SUCCESS
+inline constexpr char k_request_identities = 11;       // SSH2_AGENTC_REQUEST_IDENTITIES
+inline constexpr char k_sign_request = 13;             // SSH2_AGENTC_SIGN_REQUEST
+inline constexpr char k_extension = 27;                // SSH_AGENTC_EXTENSION
+
+/// A sign request: the blob of the key asked for, and the data to sign.
+struct SignRequest {
+  std::string_view key_blob;
+  std::string_view data;
+};
+[[nodiscard]] std::optional<SignRequest> sign_request(std::string_view message);
+
+/// A session-bind@openssh.com extension: the server's host key, the
+/// session identifier its signature covers, and whether the connection is
+/// to forward the agent on.
+struct SessionBind {
+  std::string_view host_key;
+  std::string_view session_id;
+  bool forwarding = false;
+};
+[[nodiscard]] std::optional<SessionBind> session_bind(std::string_view message);
+
+/// Data an SSH client signs to log in: a user-authentication request.
+struct Login {
+  std::string_view session_id;
+  std::string_view user;
+};
+/// Data ssh-keygen -Y signs: an SSHSIG signature in a namespace ("git", "file").
+struct Sshsig {
+  std::string_view name_space;
+};
+/// What the data of a sign request is, when it is a kind the phone knows.
+using Signed = std::variant<std::monostate, Login, Sshsig>;
+[[nodiscard]] Signed what_is_signed(std::string_view data);
+
+}  // namespace derodi_sim

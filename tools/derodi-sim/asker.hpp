@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <expected>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "client.hpp"
+#include "zelko/ipc/fd.hpp"
+
+namespace derodi_sim {
+
+/// The phone's user, asked on the sim's controlling terminal, one question
+/// at a time, as ssh-agent -c asks through an askpass program.
+class Asker {
+ public:
+  /// Opens the controlling terminal; fails when the sim has none.
+  [[nodiscard]] static std::expected<Asker, std::string> open();
+
+  Asker(Asker&& other) noexcept : m_terminal(std::move(other.m_terminal)) {}
+
+  enum class Answer { yes, no, unanswered, client_left, stopping };
+
+  /// Asks "`question`? [y/N]" and waits for a line: "y" or "yes" is yes,
+  /// anything else no. No line within `limit` is unanswered; a client that
+  /// leaves, or a sim that stops, ends the question first.
+  [[nodiscard]] Answer ask(std::string_view question, const Client& client,
+                           const std::atomic<bool>& stopping, std::chrono::seconds limit);
+
+ private:
+  explicit Asker(zelko_ipc::Fd terminal) : m_terminal(std::move(terminal)) {}
+
+  zelko_ipc::Fd m_terminal;
+  std::mutex m_mutex;  // one question at a time
+};
+
+}  // namespace derodi_sim

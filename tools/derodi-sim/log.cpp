@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "log.hpp"
+
+#include <limits.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "zelko/ipc/terminal.hpp"
+#include "zelko/ipc/utf8.hpp"
+
+namespace derodi_sim {
+
+Log::Log(int fd)
+    : m_state(std::make_shared<State>(fd)), m_writer([state = m_state] { run(state); }) {}
+
+Log::~Log() {
+  stop();
+}
+
+void Log::write(std::string line) {
+  // A line no longer than a pipe takes at once never waits half written.
+  if (line.size() >= PIPE_BUF) {
+    line.resize(PIPE_BUF - 4);
+    line += "...";
+  }
+  line.push_back('\n');
+  State& state = *m_state;
+  const std::lock_guard lock(state.mutex);
+  if (state.lines.size() >= k_capacity) {
+    ++state.dropped;
+    return;
+  }
+  state.lines.push_back(std::move(line));
+  state.changed.notify_all();
+}
+
+void Log::run(const std::shared_ptr<State>& shared) {
+  State& state = *shared;
+  std::unique_lock lock(state.mutex);
+  while (true) {
+    state.changed.wait(lock, [&] { return !state.lines.empty() || state.stopping; });
+    if (state.lines.empty() || state.giving_up) {
+      break;
+    }
+    const std::string line = std::move(state.lines.front());
+    state.lines.pop_front();
+    lock.unlock();
+    const bool written = write_out(state, line);
+    lock.lock();
+    if (!written) {
+      break;
+    }
+    if (state.lines.empty() && state.dropped > 0) {
+      state.lines.push_back("derodi-sim: " + std::to_string(state.dropped) +
+                            " log line(s) dropped while nothing read the log\n");
+      state.dropped = 0;
+    }
+  }
+  state.done = true;
+  state.changed.notify_all();
+}
+
+bool Log::write_out(State& state, const std::string& line) {
+  std::size_t done = 0;
+  while (done < line.size()) {
+    pollfd room{state.fd, POLLOUT, 0};
+    if (::poll(&room, 1, 100) == 0) {
+      const std::lock_guard lock(state.mutex);
+      if (state.giving_up) {
+        return false;
+      }
+      continue;
+    }
+    const ssize_t written = ::write(state.fd, line.data() + done, line.size() - done);
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (written <= 0) {
+      // Nobody can read it (a closed pipe): the log is done, the sim is not.
+      return false;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void Log::stop(std::chrono::milliseconds grace) {
+  if (!m_writer.joinable()) {
+    return;
+  }
+  State& state = *m_state;
+  std::unique_lock lock(state.mutex);
+  state.stopping = true;
+  state.changed.notify_all();
+  if (!state.changed.wait_for(lock, grace, [&] { return state.done; })) {
+    state.giving_up = true;
+    state.changed.notify_all();
+    state.changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return state.done; });
+  }
+  const bool done = state.done;
+  lock.unlock();
+  // A writer still in a write keeps the state alive until the process ends.
+  if (done) {
+    m_writer.join();
+  } else {
+    m_writer.detach();
+  }
+}
+
+std::string shown(std::string_view text) {
+  const std::string valid = zelko_ipc::to_utf8_lossy(text);
+  std::string out(valid.size() * zelko_ipc::k_terminal_expansion, '\0');
+  out.resize(
+      static_cast<std::size_t>(zelko_ipc::write_for_terminal(out.data(), valid) - out.data()));
+  return out;
+}
+
+}  // namespace derodi_sim

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace derodi_sim {
+
+/// The sim's log on a descriptor (its standard error), written by a thread
+/// of its own, so that no decision ever waits for whoever reads the log: a
+/// line waits in a queue of its own, a full queue drops the line (the
+/// count is told once the reader catches up), and stopping gives what is
+/// left only a moment.
+class Log {
+ public:
+  explicit Log(int fd);
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+  ~Log();
+
+  /// Queues `line` (without its newline). Texts from elsewhere in it go
+  /// through `shown` first.
+  void write(std::string line);
+
+  /// Writes what is queued within `grace`, then stops the writer.
+  void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(500));
+
+ private:
+  // Shared with the writer, which may outlive the log when a write of its
+  // never returns (a terminal held with Ctrl-S).
+  struct State {
+    int fd;
+    std::mutex mutex;  // guards what follows
+    std::condition_variable changed;
+    std::deque<std::string> lines;
+    std::size_t dropped = 0;
+    bool stopping = false;
+    bool giving_up = false;
+    bool done = false;
+  };
+
+  static void run(const std::shared_ptr<State>& state);
+  static bool write_out(State& state, const std::string& line);
+
+  static constexpr std::size_t k_capacity = 256;
+
+  std::shared_ptr<State> m_state;
+  std::thread m_writer;
+};
+
+/// `text` from elsewhere (a program's name, a user name) as a log may show
+/// it on a terminal: bytes that are no UTF-8 replaced, control characters,
+/// bidirectional marks and line separators written as visible escapes.
+[[nodiscard]] std::string shown(std::string_view text);
+
+}  // namespace derodi_sim
