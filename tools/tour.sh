@@ -38,20 +38,30 @@ trap 'echo; echo "tour: interrupted"; exit 130' INT TERM
 
 export XDG_RUNTIME_DIR="$runtime"
 export PATH="$cli_dir:$PATH"
+# git and ssh read the tour's own configuration, never the user's, so that
+# what they show is the tour's.
+: >"$runtime/gitconfig"
+export GIT_CONFIG_GLOBAL="$runtime/gitconfig" GIT_CONFIG_NOSYSTEM=1
 # The sim says where its agent listens, once it listens, through a FIFO.
+# The tour holds it open for writing too, so that a watchdog can end the
+# wait with an empty line should the sim die first; the read itself blocks,
+# so no byte of the line is lost however slow the machine.
 mkfifo "$runtime/ready"
 exec 3<>"$runtime/ready"
 "$sim" --refuse-signatures --ready-file "$runtime/ready" 2>"$runtime/sim.log" &
 sim_pid=$!
+(while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.2; done; echo >&3) &
+watchdog=$!
 endpoint=
-until read -r -t 0.2 endpoint <&3; do
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "tour: derodi-sim did not start:" >&2
-    cat "$runtime/sim.log" >&2
-    exit 1
-  fi
-done
+read -r endpoint <&3
+kill "$watchdog" 2>/dev/null
+wait "$watchdog" 2>/dev/null
 exec 3<&-
+if [ -z "$endpoint" ]; then
+  echo "tour: derodi-sim did not start:" >&2
+  cat "$runtime/sim.log" >&2
+  exit 1
+fi
 
 bold= plain=
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; fi
@@ -123,12 +133,21 @@ else
   ssh-keygen -q -t ed25519 -N "" -C zelko-tour -f "$ssh_dir/host_key"
   zelko-cli getpub work --out "$ssh_dir/authorized_keys"
   echo "zelko-tour $(cat "$ssh_dir/host_key.pub")" >"$ssh_dir/known_hosts"
-  printf '%s\n' "HostKey $ssh_dir/host_key" "AuthorizedKeysFile $ssh_dir/authorized_keys" \
+  # Paths in double quotes, with % doubled where ssh and sshd expand tokens;
+  # ProxyCommand is a command for /bin/sh, its words in single quotes.
+  quoted() { printf '"%s"' "$1"; }
+  tokens_quoted() { quoted "${1//%/%%}"; }
+  shell_quoted() { local s=${1//\'/\'\\\'\'}; printf "'%s'" "$s"; }
+  printf '%s\n' "HostKey $(quoted "$ssh_dir/host_key")" \
+    "AuthorizedKeysFile $(tokens_quoted "$ssh_dir/authorized_keys")" \
     "StrictModes no" "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
     >"$ssh_dir/sshd_config"
-  printf '%s\n' "Host zelko-tour" "  ProxyCommand $sshd -i -f $ssh_dir/sshd_config" \
-    "  UserKnownHostsFile $ssh_dir/known_hosts" "  StrictHostKeyChecking yes" "  BatchMode yes" \
-    "  PreferredAuthentications publickey" >"$ssh_dir/ssh_config"
+  proxy="$(shell_quoted "$sshd") -i -f $(shell_quoted "$ssh_dir/sshd_config")"
+  printf '%s\n' "Host zelko-tour" "  ProxyCommand ${proxy//%/%%}" \
+    "  UserKnownHostsFile $(tokens_quoted "$ssh_dir/known_hosts")" "  GlobalKnownHostsFile /dev/null" \
+    "  IdentityFile $(tokens_quoted "$runtime/work/work.pub")" "  IdentitiesOnly yes" \
+    "  StrictHostKeyChecking yes" "  BatchMode yes" "  PreferredAuthentications publickey" \
+    >"$ssh_dir/ssh_config"
 fi
 # Logs in to the local sshd and runs `id -un` there.
 login() {
@@ -141,7 +160,6 @@ login() {
 }
 # The simulated phone's last word on a signature, from derodi-sim's log.
 phone_said() {
-  [ -n "$login_skipped" ] && return 0
   local lines
   lines=$(grep 'phone: signature' "$runtime/sim.log" || true)
   echo "${lines##*$'\n'}"
@@ -149,21 +167,25 @@ phone_said() {
 
 say "Outside an authorization window the phone refuses to sign, a commit or an ssh login:"
 refused git commit -q --allow-empty -S -m "signed by the phone"
+phone_said
 if login; then
   [ -n "$login_skipped" ] || { echo "(it went through, and should not have)"; failures=$((failures + 1)); }
+else
+  phone_said
 fi
 
-say "Ask the phone for a window of five minutes, and the same signature goes through:"
+say "Ask the phone for a window of five minutes, and the same signature goes through. The phone says what it approved: a git signature (SSHSIG, namespace git), asked by ssh-keygen, which git ran:"
 step zelko-cli authorize --minutes 5
 step zelko-cli status
 step git commit -q --allow-empty -S -m "signed by the phone"
+phone_said
 step git verify-commit HEAD
 cd .. || exit 1
 
-say "And so does the ssh login. The phone says what it approved: which key, for which destination (the host key of the server ssh connected to):"
+say "And so does the ssh login: the phone names the user, the destination (the host key of the server, once the agent has verified it) and ssh:"
 login || { echo "(the login failed)"; failures=$((failures + 1)); }
-phone_said
 if [ -z "$login_skipped" ]; then
+  phone_said
   show ssh-keygen -l -f host_key.pub
   ssh-keygen -l -f "$ssh_dir/host_key.pub"
 fi

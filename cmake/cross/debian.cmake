@@ -5,8 +5,10 @@
 # ZELKO_CROSS is the GNU triplet: s390x-linux-gnu, arm-linux-gnueabihf,
 # aarch64-linux-gnu, ... (packages g++-TRIPLET and qemu-user). Libraries
 # built for the target, GoogleTest among them, are looked for under
-# /usr/TRIPLET and CMAKE_PREFIX_PATH.
-set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELKO_CROSS)
+# /usr/TRIPLET and CMAKE_PREFIX_PATH, and under ZELKO_CROSS_SYSROOT when it
+# names a tree of the target's packages (OpenSSL's, for derodi-sim), where
+# the emulated programs find them too.
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELKO_CROSS ZELKO_CROSS_SYSROOT)
 if(NOT ZELKO_CROSS)
   message(FATAL_ERROR "name the target with -DZELKO_CROSS=TRIPLET, such as s390x-linux-gnu")
 endif()
@@ -15,7 +17,7 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${arch})
 set(CMAKE_C_COMPILER ${ZELKO_CROSS}-gcc)
 set(CMAKE_CXX_COMPILER ${ZELKO_CROSS}-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZELKO_CROSS})
+set(CMAKE_FIND_ROOT_PATH /usr/${ZELKO_CROSS} ${ZELKO_CROSS_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

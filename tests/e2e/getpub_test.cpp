@@ -219,11 +219,13 @@ TEST_F(GetPub, AWriteThatAcceptsNothing) {
     GTEST_SKIP() << "needs strace, and the program run natively";
   }
   answer("pubkey\nssh-ed25519 AAAA k");
-  const RunResult stuck = run_program(
-      "/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=write", "-e",
-                          "inject=write:retval=0:when=2", cli_path(), "getpub", "k", "--out", file()},
-      {"XDG_RUNTIME_DIR=" + runtime.path()});
-  EXPECT_RUN(stuck, "", "zelko-cli: cannot write " + file() + ": failed to write whole buffer\n", 1);
+  const RunResult stuck =
+      run_program("/usr/bin/strace",
+                  {"-f", "-o", "/dev/null", "-e", "trace=write", "-e",
+                   "inject=write:retval=0:when=2", cli_path(), "getpub", "k", "--out", file()},
+                  {"XDG_RUNTIME_DIR=" + runtime.path()});
+  EXPECT_RUN(stuck, "", "zelko-cli: cannot write " + file() + ": failed to write whole buffer\n",
+             1);
 }
 
 // A terminal named as FILE gets the line shown safely, as standard output

@@ -22,9 +22,13 @@ block=${block//.\/build-tour\//$build/}
 printf '%s\n' "$block"
 
 # With job control on, as in an interactive shell, so that "kill %1"
-# signals the sim's whole process group. A sim that cannot start would
-# leave the FIFO's reader waiting: bounded.
-output=$(timeout 60 bash -m -e -c "$block" 2>&1)
+# signals the sim's whole process group; and in a shell that ran the
+# README's profile line, so SSH_AUTH_SOCK names the daemon's endpoint
+# before any daemon runs. Bounded, should a reader be left waiting.
+session=$(mktemp -d "${TMPDIR:-/tmp}/zelko-readme.XXXXXX")
+trap 'rm -rf "$session"' EXIT
+output=$(XDG_RUNTIME_DIR=$session SSH_AUTH_SOCK="$session/zelko/agent.sock" \
+  timeout 60 bash -m -e -c "$block" 2>&1)
 printf '%s\n' "$output"
 [[ $output == *$'work\tssh-ed25519\tSHA256:'* ]] || { echo "README check: no key listing"; exit 1; }
 [[ $output == *'work@zelko-phone (ED25519)'* ]] || { echo "README check: ssh-add saw no key"; exit 1; }

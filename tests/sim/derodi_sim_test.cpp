@@ -3,11 +3,13 @@
 // daemon that must survive whatever a client sends it.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -211,14 +213,95 @@ TEST_F(DerodiSimBehaviour, RefusedApprovals) {
   EXPECT_EQ(sim.cli({"authorize", "--minutes", "1"}).status, 1);
 }
 
-TEST_F(DerodiSimBehaviour, StopsCleanlyOnSigterm) {
-  RunningSim sim;
-  EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 0);
-  EXPECT_EQ(sim.stop(), 0);
-  // No socket, and no private key, is left behind.
-  EXPECT_TRUE(std::filesystem::is_empty(sim.runtime_dir() + "/zelko"));
-  // ssh-add exits with 2 when it cannot reach an agent.
-  EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 2);
+// SIGTERM, a terminal that closes (SIGHUP) and the quit key (SIGQUIT) all
+// stop it cleanly.
+TEST_F(DerodiSimBehaviour, StopsCleanlyOnEveryStopSignal) {
+  for (const int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+    RunningSim sim;
+    EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 0);
+    EXPECT_EQ(sim.stop(signal), 0) << signal;
+    // No socket, and no private key, is left behind.
+    EXPECT_TRUE(std::filesystem::is_empty(sim.runtime_dir() + "/zelko")) << signal;
+    // ssh-add exits with 2 when it cannot reach an agent.
+    EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 2);
+  }
+}
+
+// Started from a session with an agent of the user's own, or with the
+// README's profile line pointing SSH_AUTH_SOCK at the endpoint to be, the
+// sim works the same, and the user's agent keeps exactly its own key.
+TEST_F(DerodiSimBehaviour, LeavesTheUsersOwnAgentAlone) {
+  const UserAgent user;
+  const std::string before = user.keys();
+  ASSERT_NE(before.find("SHA256:"), std::string::npos) << before;
+  for (const bool profile_line : {false, true}) {
+    const TempDir runtime;
+    std::vector<std::string> session = user.environment();
+    if (profile_line) {
+      session[0] = "SSH_AUTH_SOCK=" + runtime / "zelko/agent.sock";
+    }
+    const RunningSim sim(SimStart{.runtime_dir = runtime.path(), .environment = session});
+    EXPECT_EQ(sim.cli({"generate", "--name", "mine"}).status, 0);
+    EXPECT_EQ(lines(sim.tool({"ssh-add", "-l"}).out).size(), 4u) << profile_line;
+  }
+  EXPECT_EQ(user.keys(), before);
+}
+
+// A runtime directory, or a state directory, that is not the sim's own
+// stops it with one line, before it touches anything.
+TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
+  struct Row {
+    std::string name;
+    std::string why;
+    bool needs_root = false;
+  };
+  const Row rows[] = {
+      {"open", "others can write to it (mode 0777)"},
+      {"link", "it is a symbolic link"},
+      {"foreign", "it belongs to uid 65534, not to uid 0", true},
+      {"state", "others can write to it (mode 0777)"},
+  };
+  for (const Row& row : rows) {
+    if (row.needs_root && ::geteuid() != 0) {
+      std::printf("skipped: a directory of another user's needs root to make\n");
+      continue;
+    }
+    const TempDir runtime;
+    const std::string zelko = runtime / "zelko";
+    const std::string elsewhere = runtime / "elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+    std::string refused = zelko;
+    std::vector<std::string> flags;
+    if (row.name == "open") {
+      ASSERT_EQ(::mkdir(zelko.c_str(), 0700), 0);
+      ASSERT_EQ(::chmod(zelko.c_str(), 0777), 0);
+    } else if (row.name == "link") {
+      ASSERT_EQ(::symlink(elsewhere.c_str(), zelko.c_str()), 0);
+    } else if (row.name == "foreign") {
+      ASSERT_EQ(::mkdir(zelko.c_str(), 0700), 0);
+      ASSERT_EQ(::chown(zelko.c_str(), 65534, 65534), 0);
+    } else {
+      ASSERT_EQ(::chmod(elsewhere.c_str(), 0777), 0);
+      flags = {"--state-dir", elsewhere};
+      refused = elsewhere;
+    }
+    const RunResult run = run_program(sim_path(), flags, {"XDG_RUNTIME_DIR=" + runtime.path()});
+    EXPECT_RUN(run, "", "derodi-sim: " + refused + " is not safe to use: " + row.why + "\n", 1);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << row.name;
+    EXPECT_EQ(std::filesystem::exists(zelko), row.name != "state") << row.name;
+  }
+}
+
+// --ready-file is written as a shell's ">" would: no name of the sim's own
+// beside it that another user could have planted a link at.
+TEST_F(DerodiSimBehaviour, ReadyFileLeavesPlantedLinksAlone) {
+  const TempDir shared;
+  const std::string ready = shared / "ready";
+  write_file(shared / "precious", "precious\n");
+  ASSERT_EQ(::symlink((shared / "precious").c_str(), (ready + ".pending").c_str()), 0);
+  const RunningSim sim(SimStart{.ready_file = ready});
+  EXPECT_EQ(read_file(ready), sim.agent_socket() + "\n");
+  EXPECT_EQ(read_file(shared / "precious"), "precious\n");
 }
 
 TEST_F(DerodiSimBehaviour, HelpNamesEveryFlag) {

@@ -174,8 +174,9 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   // The line names the user, the host by its key, and the program that asked.
   const RunResult host = sim.tool({"ssh-keygen", "-l", "-E", "sha256", "-f", ssh / "host.pub"});
   const std::string destination = host.out.substr(host.out.find("SHA256:"), 50);
-  const std::string login_line = ": ssh login as '" + std::string(::getpwuid(::geteuid())->pw_name) +
-                                 "' for host " + destination + ", asked by ssh (pid ";
+  const std::string login_line = ": ssh login as '" +
+                                 std::string(::getpwuid(::geteuid())->pw_name) + "' for host " +
+                                 destination + ", asked by ssh (pid ";
   const std::string log = sim.log();
   for (const char* outcome : {"refused outside a window", "approved by the window"}) {
     const std::size_t line = log.find(login_line);

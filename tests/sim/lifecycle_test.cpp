@@ -94,6 +94,19 @@ TEST_F(DerodiSimLife, NoAgentOutlivesTheSim) {
   EXPECT_TRUE(processes_mentioning(agent).empty());
 }
 
+// A stopped agent (as SIGTTOU or a debugger leaves it) holds up neither
+// the stop nor outlives it.
+TEST_F(DerodiSimLife, AStoppedAgentDoesNotHoldUpTheStop) {
+  RunningSim sim;
+  const auto agents = processes_mentioning("ssh-agent -D -a " + sim.runtime_dir());
+  ASSERT_EQ(agents.size(), 1u);
+  ::kill(agents[0], SIGSTOP);
+  const auto start = Clock::now();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
+  EXPECT_LT(Clock::now() - start, 3s);
+  EXPECT_TRUE(processes_mentioning("ssh-agent -D -a " + sim.runtime_dir()).empty());
+}
+
 TEST_F(DerodiSimLife, AnAgentThatDiesStopsTheSim) {
   RunningSim sim;
   const auto agents = processes_mentioning("ssh-agent -D -a " + sim.runtime_dir());
@@ -138,11 +151,10 @@ TEST_F(DerodiSimLife, SignaturesNeedAWindowThatCoversThem) {
                                        "verify", scratch / "allowed", scratch / "message"});
   EXPECT_EQ(verified.status, 0) << verified.err;
   const std::string log = sim.log();
-  for (const char* line :
-       {": SSHSIG signature in namespace 'git', asked by ssh-keygen (pid ",
-        "): refused outside a window\n", "): approved by the window\n",
-        ": SSHSIG signature in namespace 'file', asked by ssh-keygen (pid ",
-        "): refused, outside the window's scope\n"}) {
+  for (const char* line : {": SSHSIG signature in namespace 'git', asked by ssh-keygen (pid ",
+                           "): refused outside a window\n", "): approved by the window\n",
+                           ": SSHSIG signature in namespace 'file', asked by ssh-keygen (pid ",
+                           "): refused, outside the window's scope\n"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << " in " << log;
   }
 }

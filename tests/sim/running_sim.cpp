@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -37,11 +38,13 @@ void SimTest::SetUp() {
   }
 }
 
-std::vector<std::string> RunningSim::environment(bool with_agent) const {
+std::string search_path() {
   const char* path = std::getenv("PATH");
-  std::vector<std::string> env = {
-      "XDG_RUNTIME_DIR=" + runtime_dir(),
-      std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin")};
+  return std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin");
+}
+
+std::vector<std::string> RunningSim::environment(bool with_agent) const {
+  std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtime_dir(), search_path()};
   if (with_agent) {
     env.push_back("SSH_AUTH_SOCK=" + agent_socket());
   }
@@ -58,36 +61,65 @@ RunResult RunningSim::tool(const std::vector<std::string>& argv) const {
 
 RunningSim::RunningSim(const SimStart& start)
     : m_runtime_dir(start.runtime_dir.empty() ? m_own.path() : start.runtime_dir) {
-  const std::string ready = m_own / "ready";
-  if (::mkfifo(ready.c_str(), 0600) != 0) {
-    throw std::runtime_error("cannot make the ready FIFO");
+  const bool fifo = start.ready_file.empty();
+  const std::string ready = fifo ? m_own / "ready" : start.ready_file;
+  zelko_ipc::Fd reader;
+  if (fifo) {
+    if (::mkfifo(ready.c_str(), 0600) != 0) {
+      throw std::runtime_error("cannot make the ready FIFO");
+    }
+    // Opened before the sim starts, without blocking, so that a sim that
+    // dies at start cannot leave the test waiting.
+    reader.reset(::open(ready.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   }
-  // Opened before the sim starts, without blocking, so that a sim that
-  // dies at start cannot leave the test waiting.
-  const zelko_ipc::Fd reader(::open(ready.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   std::vector<std::string> argv = {sim_path(), "--ready-file", ready};
   argv.insert(argv.end(), start.flags.begin(), start.flags.end());
+  std::vector<std::string> env = environment();
+  env.insert(env.end(), start.environment.begin(), start.environment.end());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  short flags = 0;
+  std::string log = m_own / "log";
+  if (start.unread_log) {
+    // A pipe as small as the system allows, opened for reading and never read.
+    log = m_own / "log-fifo";
+    ::mkfifo(log.c_str(), 0600);
+    m_terminal.reset(::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ::fcntl(m_terminal.get(), F_SETPIPE_SZ, 4096);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  zelko_ipc::Fd terminal_side;
+  if (start.terminal) {
+    // A session of its own whose first terminal, opened on 0, is the pty.
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    m_terminal.reset(master);
+    terminal_side.reset(slave);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    posix_spawn_file_actions_addopen(&actions, 0, ::ptsname(master), O_RDWR, 0);
+    flags |= POSIX_SPAWN_SETSID;
+  }
+  if (start.own_process_group) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  posix_spawnattr_setflags(&attributes, flags);
   std::vector<char*> args;
   for (std::string& a : argv) {
     args.push_back(a.data());
   }
   args.push_back(nullptr);
-  std::vector<std::string> env = environment();
   std::vector<char*> envp;
   for (std::string& e : env) {
     envp.push_back(e.data());
   }
   envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, (m_own / "log").c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0600);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  if (start.own_process_group) {
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-  }
   const int spawned =
       ::posix_spawn(&m_pid, argv[0].c_str(), &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -96,15 +128,26 @@ RunningSim::RunningSim(const SimStart& start)
     throw std::runtime_error("cannot start derodi-sim");
   }
   for (int i = 0; i < 600; ++i) {
-    pollfd waiting{reader.get(), POLLIN, 0};
-    const bool woken = ::poll(&waiting, 1, 100) > 0;
-    if (woken && (waiting.revents & POLLIN) != 0) {
-      return;
+    if (fifo) {
+      pollfd waiting{reader.get(), POLLIN, 0};
+      const bool woken = ::poll(&waiting, 1, 100) > 0;
+      if (woken && (waiting.revents & POLLIN) != 0) {
+        return;
+      }
+      // A sim that gives up ends the FIFO without a line, then exits.
+      if (woken) {
+        wait();
+        throw std::runtime_error("derodi-sim exited at start: " + this->log());
+      }
+    } else {
+      if (read_file(ready).ends_with('\n')) {
+        return;
+      }
+      ::poll(nullptr, 0, 100);
     }
-    // A sim that gives up ends the FIFO without a line, then exits.
-    if (woken || ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-      wait();
-      throw std::runtime_error("derodi-sim exited at start: " + log());
+    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+      m_pid = -1;
+      throw std::runtime_error("derodi-sim exited at start: " + this->log());
     }
   }
   throw std::runtime_error("derodi-sim did not start listening");
@@ -129,6 +172,51 @@ int RunningSim::wait() {
 
 RunningSim::~RunningSim() {
   stop();
+}
+
+UserAgent::UserAgent() {
+  const std::string socket = m_directory / "agent.sock";
+  std::vector<std::string> argv = {"ssh-agent", "-D", "-a", socket};
+  std::vector<char*> args;
+  for (std::string& a : argv) {
+    args.push_back(a.data());
+  }
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> own = {search_path()};
+  std::vector<char*> envp = {own[0].data(), nullptr};
+  const int spawned =
+      ::posix_spawnp(&m_pid, "ssh-agent", &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    throw std::runtime_error("cannot start ssh-agent");
+  }
+  const std::string key = m_directory / "id";
+  for (int i = 0; i < 100 && ::access(socket.c_str(), F_OK) != 0; ++i) {
+    ::poll(nullptr, 0, 20);
+  }
+  const std::vector<std::string> plain = {search_path()};
+  if (run_program("/usr/bin/env", {"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key}, plain)
+              .status != 0 ||
+      run_program("/usr/bin/env", {"ssh-add", "-q", key}, environment()).status != 0) {
+    throw std::runtime_error("cannot give the user's agent its key");
+  }
+}
+
+UserAgent::~UserAgent() {
+  ::kill(m_pid, SIGTERM);
+  ::waitpid(m_pid, nullptr, 0);
+}
+
+std::vector<std::string> UserAgent::environment() const {
+  return {"SSH_AUTH_SOCK=" + m_directory / "agent.sock", "SSH_AGENT_PID=" + std::to_string(m_pid),
+          search_path()};
+}
+
+std::string UserAgent::keys() const {
+  return run_program("/usr/bin/env", {"ssh-add", "-l"}, environment()).out;
 }
 
 std::vector<pid_t> processes_mentioning(const std::string& text) {

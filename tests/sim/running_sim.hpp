@@ -9,14 +9,19 @@
 
 #include "run_program.hpp"
 #include "temp_dir.hpp"
+#include "zelko/ipc/fd.hpp"
 
 namespace zelko_test {
 
 /// How a RunningSim is started.
 struct SimStart {
-  std::vector<std::string> flags;
-  std::string runtime_dir;         // empty: a temporary one of its own
-  bool own_process_group = false;  // as a shell with job control starts it
+  std::vector<std::string> flags = {};
+  std::string runtime_dir = {};               // empty: a temporary one of its own
+  bool own_process_group = false;             // as a shell with job control starts it
+  std::vector<std::string> environment = {};  // added to what it gets anyway
+  std::string ready_file = {};                // a plain file to wait on instead of a FIFO
+  bool terminal = false;                      // a pseudo-terminal as its controlling terminal
+  bool unread_log = false;                    // standard error a small FIFO that nobody reads
 };
 
 /// derodi-sim running on a runtime directory, by default a temporary one
@@ -25,8 +30,7 @@ struct SimStart {
 /// object goes away.
 class RunningSim {
  public:
-  explicit RunningSim(const std::vector<std::string>& flags = {})
-      : RunningSim(SimStart{flags, {}, false}) {}
+  explicit RunningSim(const std::vector<std::string>& flags = {}) : RunningSim(SimStart{flags}) {}
   explicit RunningSim(const SimStart& start);
   RunningSim(const RunningSim&) = delete;
   RunningSim& operator=(const RunningSim&) = delete;
@@ -43,6 +47,8 @@ class RunningSim {
   [[nodiscard]] std::string control_socket() const { return m_runtime_dir + "/zelko/control.sock"; }
   /// What it has written to its standard error so far.
   [[nodiscard]] std::string log() const { return read_file(m_own / "log"); }
+  /// The other side of its terminal, or of its unread log.
+  [[nodiscard]] int terminal() const { return m_terminal.get(); }
   /// The environment for programs that talk to it.
   [[nodiscard]] std::vector<std::string> environment(bool with_agent = false) const;
   /// Runs zelko-cli against it.
@@ -52,8 +58,29 @@ class RunningSim {
   [[nodiscard]] RunResult tool(const std::vector<std::string>& argv) const;
 
  private:
+  void wait_until_ready(const SimStart& start, int fifo);
+
   TempDir m_own;  // the ready FIFO, the log, and the runtime directory unless one is given
   std::string m_runtime_dir;
+  zelko_ipc::Fd m_terminal;
+  pid_t m_pid = -1;
+};
+
+/// An ssh-agent of the test's own holding one key, as a user's session has.
+class UserAgent {
+ public:
+  UserAgent();
+  UserAgent(const UserAgent&) = delete;
+  UserAgent& operator=(const UserAgent&) = delete;
+  ~UserAgent();
+
+  /// SSH_AUTH_SOCK and SSH_AGENT_PID as the session sets them.
+  [[nodiscard]] std::vector<std::string> environment() const;
+  /// What ssh-add -l lists in it.
+  [[nodiscard]] std::string keys() const;
+
+ private:
+  TempDir m_directory;
   pid_t m_pid = -1;
 };
 
@@ -65,6 +92,9 @@ class SimTest : public testing::Test {
   /// The first of the sim's tools that is not on PATH, or nothing.
   static std::string missing_tool();
 };
+
+/// "PATH=" and the tests' own search path, for the programs they start.
+[[nodiscard]] std::string search_path();
 
 /// The path of the built derodi-sim.
 [[nodiscard]] std::string sim_path();

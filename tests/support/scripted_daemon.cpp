@@ -9,8 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/daemon_io.hpp"
+#include "zelko/ipc/frame.hpp"
 
 namespace zelko_test {
 

@@ -57,8 +57,8 @@ Agent::~Agent() {
 }
 
 std::expected<void, std::string> Agent::add(const Key& key) const {
-  auto added = run_captured({"ssh-add", "-q", key.private_path}, {"SSH_AUTH_SOCK=" + m_socket_path},
-                            10s);
+  auto added =
+      run_captured({"ssh-add", "-q", key.private_path}, {"SSH_AUTH_SOCK=" + m_socket_path}, 10s);
   if (!added) {
     return std::unexpected(added.error());
   }

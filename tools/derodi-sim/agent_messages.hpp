@@ -12,11 +12,11 @@
 
 namespace derodi_sim {
 
-inline constexpr char k_agent_failure = 5;             // SSH_AGENT_FAILURE
-inline constexpr char k_agent_success = 6;             // SSH_AGENT_SUCCESS
-inline constexpr char k_request_identities = 11;       // SSH2_AGENTC_REQUEST_IDENTITIES
-inline constexpr char k_sign_request = 13;             // SSH2_AGENTC_SIGN_REQUEST
-inline constexpr char k_extension = 27;                // SSH_AGENTC_EXTENSION
+inline constexpr char k_agent_failure = 5;        // SSH_AGENT_FAILURE
+inline constexpr char k_agent_success = 6;        // SSH_AGENT_SUCCESS
+inline constexpr char k_request_identities = 11;  // SSH2_AGENTC_REQUEST_IDENTITIES
+inline constexpr char k_sign_request = 13;        // SSH2_AGENTC_SIGN_REQUEST
+inline constexpr char k_extension = 27;           // SSH_AGENTC_EXTENSION
 
 /// A sign request: the blob of the key asked for, and the data to sign.
 struct SignRequest {

@@ -8,6 +8,7 @@
 #include "agent_messages.hpp"
 #include "fingerprint.hpp"
 #include "peer.hpp"
+#include "text.hpp"
 #include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
@@ -37,11 +38,11 @@ bool send(int fd, std::string_view message) {
 }
 
 std::string quoted_shown(std::string_view text) {
-  return "'" + shown(text) + "'";
+  return concat("'", shown(text), "'");
 }
 
 std::string shown_hop(const Hop& hop) {
-  return hop.host + (hop.forwarding ? " (agent forwarded)" : "");
+  return concat(hop.host, hop.forwarding ? " (agent forwarded)" : "");
 }
 
 // Where a login with `session_id` goes: the hop the agent accepted for that
@@ -50,9 +51,9 @@ std::string shown_hop(const Hop& hop) {
 std::string destination(const std::vector<Hop>& hops, std::string_view session_id) {
   for (std::size_t i = 0; i < hops.size(); ++i) {
     if (hops[i].session_id == session_id) {
-      std::string text = "host " + shown_hop(hops[i]);
+      std::string text = concat("host ", shown_hop(hops[i]));
       for (std::size_t j = i; j-- > 0;) {
-        text += " via " + shown_hop(hops[j]);
+        text.append(" via ").append(shown_hop(hops[j]));
       }
       return text;
     }
@@ -66,16 +67,18 @@ SignatureRequest described(const SignRequest& request, const std::vector<Hop>& h
   std::visit(zelko_ipc::Overloaded{
                  [&](const Login& login) {
                    const std::string where = destination(hops, login.session_id);
-                   signature.what = "ssh login as " + quoted_shown(login.user) + " for " + where;
+                   signature.what =
+                       concat("ssh login as ", quoted_shown(login.user), " for ", where);
                    signature.in_window_scope = where.starts_with("host ");
                  },
                  [&](const Sshsig& sshsig) {
-                   signature.what = "SSHSIG signature in namespace " + quoted_shown(sshsig.name_space);
+                   signature.what =
+                       concat("SSHSIG signature in namespace ", quoted_shown(sshsig.name_space));
                    signature.in_window_scope = sshsig.name_space == "git";
                  },
                  [&](std::monostate) {
-                   signature.what = "something of no kind the phone knows (" +
-                                    std::to_string(request.data.size()) + " bytes)";
+                   signature.what = concat("something of no kind the phone knows (",
+                                           std::to_string(request.data.size()), " bytes)");
                  },
              },
              what_is_signed(request.data));
@@ -106,8 +109,8 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
       if (request && who.empty()) {
         who = describe_peer(connection);
       }
-      refused = !request ||
-                !phone.approves_signature(Client(connection), described(*request, hops, who));
+      refused =
+          !request || !phone.approves_signature(Client(connection), described(*request, hops, who));
     }
     if (refused) {
       if (!send(connection, std::string_view(&k_agent_failure, 1))) {
@@ -127,7 +130,8 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
     // signature over the session and accepted the bind.
     const auto bind = session_bind(*message);
     if (bind && *reply == std::string_view(&k_agent_success, 1)) {
-      hops.push_back({fingerprint(bind->host_key), std::string(bind->session_id), bind->forwarding});
+      hops.push_back(
+          {fingerprint(bind->host_key), std::string(bind->session_id), bind->forwarding});
     }
     if (!send(connection, *reply)) {
       return;

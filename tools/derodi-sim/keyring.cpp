@@ -11,6 +11,7 @@
 
 #include "fingerprint.hpp"
 #include "process.hpp"
+#include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
 #include "zelko/ipc/os_error.hpp"
 
@@ -70,7 +71,7 @@ std::expected<Key, std::string> load_key(const std::string& private_path, const 
 std::expected<void, std::string> keygen(const std::string& private_path, const std::string& type,
                                         std::uint32_t bits, const std::string& name,
                                         const std::function<bool()>& abandoned) {
-  std::vector<std::string> argv = {"ssh-keygen", "-q", "-t", type, "-N", "", "-C",
+  std::vector<std::string> argv = {"ssh-keygen",        "-q", "-t",        type, "-N", "", "-C",
                                    phone_comment(name), "-f", private_path};
   if (type == "rsa") {
     argv.insert(argv.end(), {"-b", std::to_string(bits)});
@@ -131,7 +132,8 @@ std::expected<Key, std::string> make_new_key(const std::string& directory, const
     const std::string candidate = directory + "/" + std::string(k_made_prefix) + std::to_string(n);
     if (::link(made.c_str(), candidate.c_str()) != 0) {
       if (errno != EEXIST) {
-        generated = std::unexpected("cannot store the key: " + zelko_ipc::describe_os_error(errno));
+        generated =
+            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(errno)));
       }
       continue;
     }
@@ -141,7 +143,8 @@ std::expected<Key, std::string> make_new_key(const std::string& directory, const
       const int error = errno;
       ::unlink(candidate.c_str());
       if (error != EEXIST) {
-        generated = std::unexpected("cannot store the key: " + zelko_ipc::describe_os_error(error));
+        generated =
+            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(error)));
       }
     }
   }

@@ -17,7 +17,7 @@ struct Key {
   std::string comment;
   std::string public_line;  // the authorized_keys line, without its newline
   std::string private_path;
-  std::string blob;         // the public key as the agent protocol carries it
+  std::string blob;  // the public key as the agent protocol carries it
 };
 
 /// The comment of the keys the phone makes for `name`.

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "zelko/ipc/os_error.hpp"
 #include "zelko/ipc/daemon_io.hpp"
+#include "zelko/ipc/os_error.hpp"
 
 namespace derodi_sim {
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "text.hpp"
 #include "zelko/ipc/terminal.hpp"
 #include "zelko/ipc/utf8.hpp"
 
@@ -41,7 +42,8 @@ void Log::run(const std::shared_ptr<State>& shared) {
   std::unique_lock lock(state.mutex);
   while (true) {
     state.changed.wait(lock, [&] { return !state.lines.empty() || state.stopping; });
-    if (state.lines.empty() || state.giving_up) {
+    // Stopping, what is queued still goes out while the log takes it.
+    if (state.lines.empty()) {
       break;
     }
     const std::string line = std::move(state.lines.front());
@@ -53,8 +55,8 @@ void Log::run(const std::shared_ptr<State>& shared) {
       break;
     }
     if (state.lines.empty() && state.dropped > 0) {
-      state.lines.push_back("derodi-sim: " + std::to_string(state.dropped) +
-                            " log line(s) dropped while nothing read the log\n");
+      state.lines.push_back(concat("derodi-sim: ", std::to_string(state.dropped),
+                                   " log line(s) dropped while nothing read the log\n"));
       state.dropped = 0;
     }
   }

@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -27,6 +27,7 @@
 #include "phone.hpp"
 #include "ready_notice.hpp"
 #include "server.hpp"
+#include "text.hpp"
 #include "zelko/ipc/os_error.hpp"
 #include "zelko/ipc/unix_socket.hpp"
 
@@ -137,8 +138,10 @@ class AgentErrors {
     m_pending.append(chunk, static_cast<std::size_t>(got));
     for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;
          m_pending.erase(0, end + 1)) {
+      const std::string_view line = std::string_view(m_pending).substr(0, end);
       if (!m_quiet) {
-        m_log.write("derodi-sim: agent: " + shown(m_pending.substr(0, end)));
+        m_log.write(
+            concat("derodi-sim: agent: ", shown(line.substr(0, line.find_last_not_of('\r') + 1))));
       }
     }
   }
@@ -190,8 +193,8 @@ std::expected<zelko_ipc::Fd, std::string> claim(const std::string& zelko_dir,
 }
 
 // Every directory the sim is to use passes before it touches any.
-std::expected<std::optional<Asker>, std::string> check_before_starting(const Options& options,
-                                                                       const std::string& zelko_dir) {
+std::expected<std::optional<Asker>, std::string> check_before_starting(
+    const Options& options, const std::string& zelko_dir) {
   for (const std::string& directory : {zelko_dir, options.state_dir}) {
     if (auto checked = check_own_directory(directory); !checked) {
       return std::unexpected(checked.error());

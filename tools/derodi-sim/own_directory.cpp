@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "text.hpp"
 #include "zelko/ipc/os_error.hpp"
 
 namespace derodi_sim {
@@ -40,11 +41,11 @@ std::expected<void, std::string> check_own_directory(const std::string& path) {
     return unsafe(path, "it is not a directory");
   }
   if (info.st_uid != ::geteuid()) {
-    return unsafe(path, "it belongs to uid " + std::to_string(info.st_uid) + ", not to uid " +
-                            std::to_string(::geteuid()));
+    return unsafe(path, concat("it belongs to uid ", std::to_string(info.st_uid), ", not to uid ",
+                               std::to_string(::geteuid())));
   }
   if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return unsafe(path, "others can write to it (mode " + octal(info.st_mode) + ")");
+    return unsafe(path, concat("others can write to it (mode ", octal(info.st_mode), ")"));
   }
   return {};
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "log.hpp"
+#include "text.hpp"
 
 namespace derodi_sim {
 
@@ -21,14 +22,14 @@ std::string first_line(const std::string& path) {
 
 // The name the program gave itself (at most 15 bytes), or "?".
 std::string program_name(pid_t pid) {
-  const std::string name = first_line("/proc/" + std::to_string(pid) + "/comm");
+  const std::string name = first_line(concat("/proc/", std::to_string(pid), "/comm"));
   return name.empty() ? "?" : shown(name);
 }
 
 // The parent's id, from /proc/PID/stat: after the name in parentheses
 // (which may itself hold anything), the state and then the parent's id.
 pid_t parent_of(pid_t pid) {
-  const std::string stat = first_line("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = first_line(concat("/proc/", std::to_string(pid), "/stat"));
   const std::size_t end = stat.rfind(')');
   if (end == std::string::npos) {
     return 0;
@@ -46,11 +47,11 @@ std::string describe_peer(int connection) {
   if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0) {
     return "an unknown program";
   }
-  std::string who = program_name(peer.pid) + " (pid " + std::to_string(peer.pid);
+  std::string who = concat(program_name(peer.pid), " (pid ", std::to_string(peer.pid));
   if (const pid_t parent = parent_of(peer.pid); parent > 0) {
-    who += ", from " + program_name(parent);
+    who.append(", from ").append(program_name(parent));
   }
-  return who + ")";
+  return who.append(")");
 }
 
 }  // namespace derodi_sim

@@ -6,6 +6,7 @@
 
 #include "fingerprint.hpp"
 #include "key_names.hpp"
+#include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"
 
@@ -86,7 +87,7 @@ std::string Phone::status() const {
   const std::lock_guard lock(m_mutex);
   std::string window;
   if (window_open()) {
-    window = std::string(k_window_scope) + "; " + expiry_text(m_window_expires, Clock::now());
+    window = concat(k_window_scope, "; ", expiry_text(m_window_expires, Clock::now()));
   }
   return wire::status_answer(
       m_endpoint, "Pixel 8 (simulated), connected",
@@ -132,10 +133,10 @@ std::string Phone::shown_key(std::string_view key_blob) const {
   const std::lock_guard lock(m_mutex);
   for (const Key& key : m_keys) {
     if (key.blob == key_blob) {
-      return quoted(key.name) + " " + key.fingerprint;
+      return concat(quoted(key.name), " ", key.fingerprint);
     }
   }
-  return "an unknown key " + fingerprint(key_blob);
+  return concat("an unknown key ", fingerprint(key_blob));
 }
 
 Phone::Decision Phone::decide(const Client& client, std::string_view asked,
@@ -168,8 +169,8 @@ Phone::Decision Phone::decide(const Client& client, std::string_view asked,
 }
 
 bool Phone::approves_signature(const Client& client, const SignatureRequest& signature) {
-  const std::string asked = "signature with " + shown_key(signature.key_blob) + ": " +
-                            signature.what + ", asked by " + signature.who;
+  const std::string asked = concat("signature with ", shown_key(signature.key_blob), ": ",
+                                   signature.what, ", asked by ", signature.who);
   bool in_window = false;
   {
     const std::lock_guard lock(m_mutex);
@@ -194,12 +195,12 @@ std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
-  const std::string asked = "authorization window of " + std::to_string(minutes) + " min for " +
-                            std::string(k_window_scope);
+  const std::string asked =
+      concat("authorization window of ", std::to_string(minutes), " min for ", k_window_scope);
   if (minutes > k_longest_window) {
     tell(asked, "refused, longer than a week");
-    return error("a window can last at most " + std::to_string(k_longest_window) +
-                 " minutes (a week)");
+    return error(concat("a window can last at most ", std::to_string(k_longest_window),
+                        " minutes (a week)"));
   }
   if (m_behaviour.refuse_trusted_destination) {
     tell(asked, "refused, no trusted destination");
@@ -251,7 +252,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
     m_making.erase(request.name);
   };
   const std::string asked =
-      "key generation of " + quoted(request.name) + " (" + request.key_type + ")";
+      concat("key generation of ", quoted(request.name), " (", request.key_type, ")");
   switch (decide(client, asked, m_behaviour.refuse)) {
     case Decision::approved:
       break;
@@ -267,8 +268,8 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
   const auto abandoned = [&] {
     return m_stopping || !client.stays_for(std::chrono::milliseconds(0));
   };
-  auto key = make_new_key(m_key_directory, request.key_type, request.bits == 0 ? 4096 : request.bits,
-                          request.name, abandoned);
+  auto key = make_new_key(m_key_directory, request.key_type,
+                          request.bits == 0 ? 4096 : request.bits, request.name, abandoned);
   if (!key) {
     release();
     if (abandoned()) {
@@ -276,7 +277,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
                              : "approved, then cancelled, the client left");
       return error("the request was cancelled");
     }
-    return error("the phone could not make the key: " + key.error());
+    return error(concat("the phone could not make the key: ", key.error()));
   }
   if (auto added = m_agent.add(*key); !added || m_stopping) {
     remove_key_files(*key);
@@ -289,7 +290,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
     m_keys.push_back(*key);
     m_making.erase(request.name);
   }
-  tell(asked, "approved, made " + key->fingerprint);
+  tell(asked, concat("approved, made ", key->fingerprint));
   return wire::generated_answer(key->public_line, key->fingerprint, key->name);
 }
 

@@ -19,13 +19,14 @@ namespace {
 // An error or a hang-up counts as ready: the next call reports it.
 bool ready_by(int fd, short events, Deadline deadline) {
   while (true) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       return false;
     }
     pollfd waiting{fd, events, 0};
-    const int ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    const int ready =
+        ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
     if (ready > 0) {
       return true;
     }

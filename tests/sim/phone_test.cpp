@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: MIT
+// What the simulated phone tells and decides: destinations only once the
+// agent verified them, a log nobody reads, keys that stay, windows that fit
+// the clock, and a user asked on the terminal.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli_fixture.hpp"
+#include "running_sim.hpp"
+#include "zelko/ipc/daemon_io.hpp"
+#include "zelko/ipc/frame.hpp"
+#include "zelko/ipc/io.hpp"
+#include "zelko/ipc/unix_socket.hpp"
+
+namespace zelko_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Phone : public SimTest {};
+
+// The agent protocol's pieces: a 4-byte big-endian length, then the bytes.
+std::string ssh_string(std::string_view bytes) {
+  const auto length = static_cast<std::uint32_t>(bytes.size());
+  std::string out = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                     static_cast<char>(length >> 8), static_cast<char>(length)};
+  return out.append(bytes);
+}
+
+// Sends one message on the agent connection `fd`; its reply, or "(none)".
+std::string request(int fd, const std::string& message) {
+  if (!zelko_ipc::write_all(fd, zelko_ipc::make_frame(message))) {
+    return "(none)";
+  }
+  const auto reply =
+      zelko_ipc::daemon::read_frame(fd, 1 << 20, std::chrono::steady_clock::now() + 5s);
+  return reply ? *reply : "(none)";
+}
+
+// The first key blob an agent lists.
+std::string first_key(int fd) {
+  const std::string listed = request(fd, "\x0b");
+  // type 12, a count, then the first key's blob as a string
+  const std::size_t length =
+      static_cast<unsigned char>(listed[7]) << 8 | static_cast<unsigned char>(listed[8]);
+  return listed.substr(9, length);
+}
+
+std::string sign(std::string_view key, std::string_view data) {
+  return "\x0d" + ssh_string(key) + ssh_string(data) + std::string(4, '\0');
+}
+
+std::string login(std::string_view key, std::string_view session) {
+  return sign(key, ssh_string(session) + "\x32" + ssh_string("alice") +
+                       ssh_string("ssh-connection") + ssh_string("publickey") + "\x01" +
+                       ssh_string("ssh-ed25519") + ssh_string(key));
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// A host is named only once the agent has accepted the connection's bind
+// to it: not for a bind whose signature does not verify, nor for a second
+// bind on a connection bound for a login.
+TEST_F(Phone, NamesOnlyDestinationsTheAgentVerified) {
+  const RunningSim sim;
+  const UserAgent hosts;  // its one key stands for a server's host key
+  const auto host_agent = zelko_ipc::connect_unix(hosts.environment()[0].substr(14));
+  const auto endpoint = zelko_ipc::connect_unix(sim.agent_socket());
+  ASSERT_TRUE(host_agent && endpoint);
+  const std::string host_key = first_key(host_agent->get());
+  const std::string phone_key = first_key(endpoint->get());
+  const auto bind = [&](const std::string& session, bool broken) {
+    std::string signature = request(host_agent->get(), sign(host_key, session)).substr(5);
+    if (broken) {
+      signature.back() ^= 1;
+    }
+    return request(endpoint->get(), "\x1b" + ssh_string("session-bind@openssh.com") +
+                                        ssh_string(host_key) + ssh_string(session) +
+                                        ssh_string(signature) + std::string(1, '\0'));
+  };
+  EXPECT_EQ(bind("session refused", true), "\x05");
+  EXPECT_EQ(bind("session bound", false), "\x06");
+  EXPECT_EQ(bind("session second", false), "\x05");
+  for (const char* session : {"session refused", "session bound", "session second"}) {
+    EXPECT_EQ(request(endpoint->get(), login(phone_key, session)).front(), '\x0e') << session;
+  }
+  // A client that has shut its sending side still gets its answer.
+  ASSERT_TRUE(zelko_ipc::write_all(endpoint->get(),
+                                   zelko_ipc::make_frame(login(phone_key, "session bound"))));
+  ::shutdown(endpoint->get(), SHUT_WR);
+  const auto last = zelko_ipc::daemon::read_frame(endpoint->get(), 1 << 20,
+                                                  std::chrono::steady_clock::now() + 5s);
+  EXPECT_TRUE(last && last->front() == '\x0e');
+
+  const std::string listed = hosts.keys();
+  const std::string host = listed.substr(listed.find("SHA256:"), 50);
+  const std::string log = sim.log();
+  EXPECT_EQ(count(log, "ssh login as 'alice' for host " + host + ", asked by "), 2u) << log;
+  EXPECT_EQ(count(log, "ssh login as 'alice' for an unverified destination"), 2u) << log;
+  EXPECT_EQ(count(log, "for host " + host), 2u) << log;
+}
+
+// With standard error a pipe that nobody reads, signatures, key making,
+// listings and the stop all go on; the lines that did not fit are counted
+// and told once the log is read.
+TEST_F(Phone, AnUnreadLogHoldsNothingUp) {
+  RunningSim sim(SimStart{.unread_log = true});
+  const auto endpoint = zelko_ipc::connect_unix(sim.agent_socket());
+  ASSERT_TRUE(endpoint);
+  const std::string key = first_key(endpoint->get());
+  for (int i = 0; i < 400; ++i) {
+    ASSERT_EQ(request(endpoint->get(), sign(key, "data")).front(), '\x0e') << i;
+  }
+  EXPECT_EQ(sim.cli({"generate", "--name", "unlogged"}).status, 0);
+  EXPECT_NE(sim.cli({"keys"}).out.find("unlogged\t"), std::string::npos);
+  std::string read;
+  const auto until = std::chrono::steady_clock::now() + 10s;
+  while (read.find("dropped") == std::string::npos && std::chrono::steady_clock::now() < until) {
+    pollfd log{sim.terminal(), POLLIN, 0};
+    char chunk[65536];
+    const ssize_t got = ::poll(&log, 1, 100) > 0 ? ::read(log.fd, chunk, sizeof chunk) : 0;
+    read.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+  }
+  EXPECT_NE(read.find(" log line(s) dropped while nothing read the log\n"), std::string::npos);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sim.stop(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+}
+
+// Keys made with a state directory are there at the next start, and a new
+// one never takes an old one's files.
+TEST_F(Phone, KeysMadeInAStateDirectoryStay) {
+  const TempDir state;
+  std::string made;
+  {
+    const RunningSim sim({"--state-dir", state.path()});
+    made = sim.cli({"generate", "--name", "kept"}).out;
+    ASSERT_TRUE(made.starts_with("ssh-ed25519 ")) << made;
+  }
+  const std::string private_key = read_file(state / "generated-1");
+  const RunningSim again({"--state-dir", state.path()});
+  EXPECT_EQ(again.cli({"getpub", "kept"}).out, made);
+  EXPECT_EQ(again.cli({"generate", "--name", "next"}).status, 0);
+  EXPECT_EQ(read_file(state / "generated-1"), private_key);
+  EXPECT_NE(read_file(state / "generated-2.pub").find(" next@zelko-phone"), std::string::npos);
+  EXPECT_NE(again.tool({"ssh-add", "-L"}).out.find(made), std::string::npos);
+}
+
+// No window outlasts the clock: a longer one is refused with the phone's
+// own words, and the open window stays.
+TEST_F(Phone, WindowsFitTheClock) {
+  const RunningSim sim;
+  ASSERT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
+  EXPECT_RUN(sim.cli({"authorize", "--minutes", "4294967295"}), "",
+             "asking the phone; choose the scope there...\n"
+             "zelko-cli: a window can last at most 10080 minutes (a week)\n",
+             1);
+  EXPECT_NE(sim.cli({"status"}).out.find("(5 min left)"), std::string::npos);
+}
+
+// --ask puts each decision to the user on the terminal; without one, the
+// sim does not start.
+TEST_F(Phone, AsksOnTheTerminal) {
+  RunningSim sim(SimStart{.flags = {"--ask"}, .terminal = true});
+  std::string shown;
+  std::thread user([&] {
+    for (const char* answer : {"y\n", "n\n"}) {
+      std::size_t asked = shown.size();
+      while (shown.find("? [y/N] ", asked) == std::string::npos) {
+        char chunk[512];
+        const ssize_t got = ::read(sim.terminal(), chunk, sizeof chunk);
+        if (got <= 0) {
+          return;
+        }
+        shown.append(chunk, static_cast<std::size_t>(got));
+      }
+      (void)!::write(sim.terminal(), answer, 2);
+    }
+  });
+  const RunResult approved = sim.cli({"authorize", "--minutes", "5"});
+  const RunResult declined = sim.cli({"generate", "--name", "declined"});
+  user.join();
+  EXPECT_EQ(approved.out, "authorized: verified destinations and git signatures\n");
+  EXPECT_EQ(declined.err,
+            "approve the request on the phone...\n"
+            "zelko-cli: the request was declined on the phone\n");
+  EXPECT_NE(shown.find("derodi-sim: phone: key generation of 'declined' (ed25519)? [y/N] "),
+            std::string::npos)
+      << shown;
+
+  const std::string setsid = find_on_path("setsid");
+  if (setsid.empty()) {
+    std::printf("skipped: a start without a terminal needs util-linux's setsid\n");
+    return;
+  }
+  const RunResult no_terminal = run_program(setsid, {sim_path(), "--ask"}, sim.environment());
+  EXPECT_EQ(no_terminal.status, 1);
+  EXPECT_NE(no_terminal.err.find("derodi-sim: --ask needs a terminal to ask on: "),
+            std::string::npos)
+      << no_terminal.err;
+}
+
+}  // namespace
+}  // namespace zelko_test

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Runs the tour where users live: a desktop session's own ssh-agent in
+# SSH_AUTH_SOCK (holding one key of the user's), a TMPDIR with a blank and
+# a %, and a home whose git and ssh configuration would break the tour if
+# it read them. The tour must go as it should, and the user's agent must
+# hold exactly its own key afterwards.
+#   tests/tour/check.sh SOURCE_DIR BUILD_DIR
+# Exits with 77 (skipped) when a tool is missing.
+set -euo pipefail
+source=$(cd "$1" && pwd)
+build=$(cd "$2" && pwd)
+check="tour check"
+source "$source/tests/checks.sh"
+require_tools ssh-agent ssh-add ssh-keygen git
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/zelko tour 100%.XXXXXX")
+agent_pid=
+cleanup() {
+  [ -z "$agent_pid" ] || kill "$agent_pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+export HOME="$scratch/home"
+mkdir -p "$HOME/.ssh"
+printf '[gpg "ssh"]\n\tprogram = false\n' >"$HOME/.gitconfig"
+printf 'Host *\n  ProxyCommand false\n' >"$HOME/.ssh/config"
+
+export SSH_AUTH_SOCK="$scratch/user agent.sock"
+ssh-agent -D -a "$SSH_AUTH_SOCK" >/dev/null &
+agent_pid=$!
+export SSH_AGENT_PID=$agent_pid
+for _ in $(seq 100); do [ -S "$SSH_AUTH_SOCK" ] && break; sleep 0.05; done
+ssh-keygen -q -t ed25519 -N "" -C "the user's own" -f "$scratch/own"
+ssh-add -q "$scratch/own"
+before=$(ssh-add -l)
+
+status=0
+TMPDIR="$scratch" "$source/tools/tour.sh" "$build" || status=$?
+[ $status -ne 77 ] || exit 77
+[ $status -eq 0 ] || fail "the tour exited with $status"
+after=$(ssh-add -l)
+[ "$after" = "$before" ] || fail "the user's agent changed: $after"
+finish "the tour went as it should, and the user's agent holds its own key alone"
