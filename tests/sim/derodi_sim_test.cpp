@@ -166,12 +166,19 @@ TEST_F(DerodiSim, SurvivesGarbageAndServesTheNextClient) {
 
 TEST_F(DerodiSim, NamesAreChecked) {
   using zelko_ipc::ControlRequest;
+  const std::string k_formatting =
+      "a key name must not hold invisible formatting characters or line separators";
   const std::pair<std::string, std::string> rows[] = {
       {"", "a key name must not be empty"},
       {" \t\xe3\x80\x80", "a key name must hold more than white space"},
       {"two\nlines", "a key name must not hold control characters"},
       {"bell\x07", "a key name must not hold control characters"},
       {"c1\xc2\x85", "a key name must not hold control characters"},
+      {"\u202eevil", k_formatting},  // right-to-left override
+      {"a\u2066b", k_formatting},    // left-to-right isolate
+      {"line\u2028two", k_formatting},
+      {"\u200b\ufeff", k_formatting},                        // zero width, byte-order mark
+      {"\u3164", "a key name must hold something visible"},  // a filler
   };
   for (const auto& [name, message] : rows) {
     const std::string expected = zelko_ipc::make_frame("error\n" + message);
