@@ -314,9 +314,9 @@ TEST_F(DerodiSimBehaviour, ReadyFileLeavesPlantedLinksAlone) {
 TEST_F(DerodiSimBehaviour, HelpNamesEveryFlag) {
   const RunResult help = run_program(sim_path(), {"--help"}, {});
   EXPECT_EQ(help.status, 0);
-  for (const char* flag :
-       {"--runtime-dir", "--state-dir", "--keep-state", "--ready-file", "--stale", "--refuse",
-        "--refuse-trusted-destination", "--refuse-signatures", "--approval-delay", "--help"}) {
+  for (const char* flag : {"--runtime-dir", "--state-dir", "--keep-state", "--ready-file", "--ask",
+                           "--stale", "--refuse", "--refuse-trusted-destination",
+                           "--refuse-signatures", "--approval-delay", "--help"}) {
     EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
   }
   const RunResult bad = run_program(sim_path(), {"--approval-delay", "soon"}, {});

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "agent_messages.hpp"
@@ -46,9 +47,10 @@ std::string shown_hop(const Hop& hop) {
 }
 
 // Where a login with `session_id` goes: the hop the agent accepted for that
-// session, then the hops it was reached through, nearest first; or nowhere
-// the agent verified.
-std::string destination(const std::vector<Hop>& hops, std::string_view session_id) {
+// session, then the hops it was reached through, nearest first; nothing
+// when the agent verified no host for it.
+std::optional<std::string> verified_destination(const std::vector<Hop>& hops,
+                                                std::string_view session_id) {
   for (std::size_t i = 0; i < hops.size(); ++i) {
     if (hops[i].session_id == session_id) {
       std::string text = concat("host ", shown_hop(hops[i]));
@@ -58,7 +60,7 @@ std::string destination(const std::vector<Hop>& hops, std::string_view session_i
       return text;
     }
   }
-  return "an unverified destination";
+  return std::nullopt;
 }
 
 SignatureRequest described(const SignRequest& request, const std::vector<Hop>& hops,
@@ -66,10 +68,10 @@ SignatureRequest described(const SignRequest& request, const std::vector<Hop>& h
   SignatureRequest signature{request.key_blob, {}, false, who};
   std::visit(zelko_ipc::Overloaded{
                  [&](const Login& login) {
-                   const std::string where = destination(hops, login.session_id);
-                   signature.what =
-                       concat("ssh login as ", quoted_shown(login.user), " for ", where);
-                   signature.in_window_scope = where.starts_with("host ");
+                   const auto where = verified_destination(hops, login.session_id);
+                   signature.what = concat("ssh login as ", quoted_shown(login.user), " for ",
+                                           where.value_or("an unverified destination"));
+                   signature.in_window_scope = where.has_value();
                  },
                  [&](const Sshsig& sshsig) {
                    signature.what =

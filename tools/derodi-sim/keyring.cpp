@@ -164,13 +164,28 @@ std::expected<Key, std::string> make_new_key(const std::string& directory, const
 
 std::expected<std::vector<Key>, std::string> load_made_keys(const std::string& directory) {
   std::vector<std::pair<std::uint64_t, std::string>> found;
-  if (DIR* listing = ::opendir(directory.c_str())) {
-    while (const dirent* entry = ::readdir(listing)) {
-      if (const auto n = made_number(entry->d_name)) {
-        found.emplace_back(*n, directory + "/" + std::string(k_made_prefix) + std::to_string(*n));
-      }
+  DIR* listing = ::opendir(directory.c_str());
+  if (listing == nullptr) {
+    return std::unexpected(
+        concat("cannot read ", directory, ": ", zelko_ipc::describe_os_error(errno)));
+  }
+  // A listing cut short would lose keys: a failed read ends the start.
+  int error = 0;
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) {
+      error = errno;
+      break;
     }
-    ::closedir(listing);
+    if (const auto n = made_number(entry->d_name)) {
+      found.emplace_back(*n, directory + "/" + std::string(k_made_prefix) + std::to_string(*n));
+    }
+  }
+  ::closedir(listing);
+  if (error != 0) {
+    return std::unexpected(
+        concat("cannot read ", directory, ": ", zelko_ipc::describe_os_error(error)));
   }
   std::sort(found.begin(), found.end());
   std::vector<Key> keys;
