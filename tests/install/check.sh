@@ -100,7 +100,7 @@ lines=$(awk '/<!-- uninstall/ { marked = 1; next }
 lines=${lines//sudo /}
 lines=${lines//build-release\//$work/lists/}
 bash -e -c "$lines" || fail "the uninstall lines failed: $lines"
-left=$(find "$work/removed" -mindepth 1 | head -n 5)
+left=$(find "$work/removed" -mindepth 1)
 [ -z "$left" ] || fail "left after uninstalling: $left"
 
 finish "everything in place"

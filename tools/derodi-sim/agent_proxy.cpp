@@ -38,10 +38,6 @@ bool send(int fd, std::string_view message) {
   return static_cast<bool>(zelko_ipc::write_all(fd, zelko_ipc::make_frame(message)));
 }
 
-std::string quoted_shown(std::string_view text) {
-  return concat("'", shown(text), "'");
-}
-
 std::string shown_hop(const Hop& hop) {
   return concat(hop.host, hop.forwarding ? " (agent forwarded)" : "");
 }
@@ -69,13 +65,13 @@ SignatureRequest described(const SignRequest& request, const std::vector<Hop>& h
   std::visit(zelko_ipc::Overloaded{
                  [&](const Login& login) {
                    const auto where = verified_destination(hops, login.session_id);
-                   signature.what = concat("ssh login as ", quoted_shown(login.user), " for ",
+                   signature.what = concat("ssh login as ", quoted(shown(login.user)), " for ",
                                            where.value_or("an unverified destination"));
                    signature.in_window_scope = where.has_value();
                  },
                  [&](const Sshsig& sshsig) {
                    signature.what =
-                       concat("SSHSIG signature in namespace ", quoted_shown(sshsig.name_space));
+                       concat("SSHSIG signature in namespace ", quoted(shown(sshsig.name_space)));
                    signature.in_window_scope = sshsig.name_space == "git";
                  },
                  [&](std::monostate) {

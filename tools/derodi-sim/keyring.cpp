@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 
 #include "fingerprint.hpp"
 #include "process.hpp"
@@ -23,13 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view k_comment_suffix = "@zelko-phone";
 constexpr std::string_view k_made_prefix = "generated-";
-
-std::string first_line(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 // The n-th (0-based) word of `text`, words being separated by single
 // spaces; the last word asked for runs to the end when `rest` is set.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "options.hpp"
 
+#include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
 
 namespace derodi_sim {
@@ -62,16 +63,6 @@ FLAGS:
                                 agent's messages
     -h, --help                  Print this help
 )";
-
-namespace {
-
-std::string quoted(std::string_view text) {
-  std::string out = "'";
-  out.append(text).append("'");
-  return out;
-}
-
-}  // namespace
 
 std::expected<Options, std::string> parse_options(std::span<const std::string_view> arguments,
                                                   const char* runtime_dir_env) {

@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "log.hpp"
 #include "text.hpp"
@@ -12,13 +11,6 @@
 namespace derodi_sim {
 
 namespace {
-
-std::string first_line(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 // The name the program gave itself (at most 15 bytes), or "?".
 std::string program_name(pid_t pid) {

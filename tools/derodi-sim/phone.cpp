@@ -26,10 +26,6 @@ std::string error(std::string_view message) {
   return wire::error_answer(message);
 }
 
-std::string quoted(std::string_view text) {
-  return std::string("'").append(text).append("'");
-}
-
 std::string already_exists(std::string_view name) {
   return std::string("a key named ").append(quoted(name)).append(" already exists");
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,20 @@ template <class... Texts>
   std::string out;
   (out.append(std::string_view(texts)), ...);
   return out;
+}
+
+/// `text` between single quotation marks, as the sim's messages name things.
+[[nodiscard]] inline std::string quoted(std::string_view text) {
+  return concat("'", text, "'");
+}
+
+/// The first line of the file at `path`, without its newline; empty when
+/// it cannot be read.
+[[nodiscard]] inline std::string first_line(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
 }
 
 }  // namespace derodi_sim

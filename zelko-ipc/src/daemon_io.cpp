@@ -2,6 +2,7 @@
 #include "zelko/ipc/daemon_io.hpp"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -18,25 +19,22 @@ namespace {
 // Waits until `fd` is ready for `events` or `deadline` has passed (false).
 // An error or a hang-up counts as ready: the next call reports it.
 bool ready_by(int fd, short events, Deadline deadline) {
-  while (true) {
+  int ready = 0;
+  do {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       return false;
     }
     pollfd waiting{fd, events, 0};
-    const int ready =
-        ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
-    if (ready > 0) {
-      return true;
-    }
-    if (ready < 0 && errno != EINTR) {
-      return true;
-    }
-  }
+    ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+  } while (ready == 0 || (ready < 0 && errno == EINTR));
+  return true;
 }
 
-// Fills `size` bytes at `buffer` from `fd` by `deadline`.
+// Fills `size` bytes at `buffer` from `fd` by `deadline`: once the socket is
+// readable, the client's own read takes what it holds, never waiting (one
+// that holds nothing has ended or failed; a read of one byte says which).
 std::expected<void, std::string> receive_by(int fd, void* buffer, std::size_t size,
                                             Deadline deadline) {
   auto* at = static_cast<char*>(buffer);
@@ -44,18 +42,16 @@ std::expected<void, std::string> receive_by(int fd, void* buffer, std::size_t si
     if (!ready_by(fd, POLLIN, deadline)) {
       return std::unexpected(std::string(k_timed_out));
     }
-    const ssize_t received = ::recv(fd, at, size, MSG_DONTWAIT);
-    if (received < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
-      continue;
+    int held = 0;
+    if (::ioctl(fd, FIONREAD, &held) != 0 || held < 1) {
+      held = 1;
     }
-    if (received < 0) {
-      return std::unexpected(describe_os_error(errno));
+    const std::size_t take = std::min(size, static_cast<std::size_t>(held));
+    if (auto read = recv_exact(fd, at, take); !read) {
+      return read;
     }
-    if (received == 0) {
-      return std::unexpected(std::string(k_short_read));
-    }
-    at += received;
-    size -= static_cast<std::size_t>(received);
+    at += take;
+    size -= take;
   }
   return {};
 }
@@ -63,19 +59,16 @@ std::expected<void, std::string> receive_by(int fd, void* buffer, std::size_t si
 }  // namespace
 
 std::expected<Fd, std::string> listen_unix(std::string_view path, int backlog) {
-  Fd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!socket) {
-    return std::unexpected(describe_os_error(errno));
+  auto prepared = unix_stream_socket(path);
+  if (!prepared) {
+    return std::unexpected(std::move(prepared.error()));
   }
-  const auto address = unix_address(path);
-  if (!address) {
-    return std::unexpected(std::string(address.error()));
-  }
-  if (::bind(socket.get(), address->get(), address->length) != 0 ||
+  auto& [socket, address] = *prepared;
+  if (::bind(socket.get(), address.get(), address.length) != 0 ||
       ::listen(socket.get(), backlog) != 0) {
     return std::unexpected(describe_os_error(errno));
   }
-  return socket;
+  return std::move(socket);
 }
 
 std::expected<std::string, FrameError> read_frame(int fd, std::uint32_t max_length,

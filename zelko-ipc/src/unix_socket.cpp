@@ -22,7 +22,7 @@ std::expected<UnixAddress, std::string_view> unix_address(std::string_view path)
   return unix;
 }
 
-std::expected<Fd, std::string> connect_unix(std::string_view path) {
+std::expected<std::pair<Fd, UnixAddress>, std::string> unix_stream_socket(std::string_view path) {
   Fd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket) {
     return std::unexpected(describe_os_error(errno));
@@ -31,10 +31,19 @@ std::expected<Fd, std::string> connect_unix(std::string_view path) {
   if (!address) {
     return std::unexpected(std::string(address.error()));
   }
-  if (::connect(socket.get(), address->get(), address->length) != 0) {
+  return std::pair{std::move(socket), *address};
+}
+
+std::expected<Fd, std::string> connect_unix(std::string_view path) {
+  auto prepared = unix_stream_socket(path);
+  if (!prepared) {
+    return std::unexpected(std::move(prepared.error()));
+  }
+  auto& [socket, address] = *prepared;
+  if (::connect(socket.get(), address.get(), address.length) != 0) {
     return std::unexpected(describe_os_error(errno));
   }
-  return socket;
+  return std::move(socket);
 }
 
 }  // namespace zelko_ipc

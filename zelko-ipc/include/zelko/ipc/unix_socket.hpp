@@ -9,6 +9,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "zelko/ipc/fd.hpp"
 
@@ -30,6 +31,11 @@ struct UnixAddress {
 /// 108 bytes or more with k_path_too_long and one holding a NUL byte with
 /// k_path_has_nul.
 [[nodiscard]] std::expected<UnixAddress, std::string_view> unix_address(std::string_view path);
+
+/// A new stream socket and the address of the socket at `path`, for a
+/// connect or a bind; fails as unix_address does, or with the system error.
+[[nodiscard]] std::expected<std::pair<Fd, UnixAddress>, std::string> unix_stream_socket(
+    std::string_view path);
 
 /// Opens a stream connection to the socket at `path` with one blocking
 /// connect, not repeated even when a signal interrupts it. On failure,
