@@ -79,7 +79,10 @@ void Agent::stop() {
       std::this_thread::sleep_for(10ms);
     }
     if (m_pid > 0) {
+      // The guardian and the agent share a process group; the guardian is
+      // killed by name too, so that the wait below always ends.
       ::kill(-m_pid, SIGKILL);
+      ::kill(m_pid, SIGKILL);
       while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
       }
       m_pid = -1;
