@@ -2,7 +2,9 @@
 // zelko-cli against the stand-in daemon: real keys, a real ssh-agent, and a
 // daemon that must survive whatever a client sends it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,11 +12,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "cli_fixture.hpp"
 #include "running_sim.hpp"
@@ -179,6 +183,7 @@ TEST_F(DerodiSim, NamesAreChecked) {
       {"line\u2028two", k_formatting},
       {"\u200b\ufeff", k_formatting},                        // zero width, byte-order mark
       {"\u3164", "a key name must hold something visible"},  // a filler
+      {std::string(65, 'n'), "a key name must be at most 64 characters long"},
   };
   for (const auto& [name, message] : rows) {
     const std::string expected = zelko_ipc::make_frame("error\n" + message);
@@ -255,47 +260,134 @@ TEST_F(DerodiSimBehaviour, LeavesTheUsersOwnAgentAlone) {
 }
 
 // A runtime directory, or a state directory, that is not the sim's own
-// stops it with one line, before it touches anything.
+// along its whole path stops it with one line, before it touches anything.
 TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
-  struct Row {
-    std::string name;
-    std::string why;
-    bool needs_root = false;
-  };
-  const Row rows[] = {
-      {"open", "others can write to it (mode 0777)"},
-      {"link", "it is a symbolic link"},
-      {"foreign", "it belongs to uid 65534, not to uid 0", true},
-      {"state", "others can write to it (mode 0777)"},
-  };
-  for (const Row& row : rows) {
-    if (row.needs_root && ::geteuid() != 0) {
+  const std::string uid = std::to_string(::geteuid());
+  for (const std::string row : {"open", "open parent", "link to open", "foreign", "state"}) {
+    if (row == "foreign" && ::geteuid() != 0) {
       std::printf("skipped: a directory of another user's needs root to make\n");
       continue;
     }
-    const TempDir runtime;
-    const std::string zelko = runtime / "zelko";
-    const std::string elsewhere = runtime / "elsewhere";
+    const TempDir top;
+    std::string runtime = top.path();
+    const std::string elsewhere = top / "elsewhere";
     ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
-    std::string refused = zelko;
     std::vector<std::string> flags;
-    if (row.name == "open") {
+    std::string why = "others can write to it (mode 0777)";
+    if (row == "open parent") {
+      runtime = top / "shared";
+      ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+      ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);
+      why =
+          "others can write to " + runtime + " (mode 0777), which is no sticky directory of root's";
+    }
+    const std::string zelko = runtime + "/zelko";
+    std::string refused = zelko;
+    if (row == "open") {
       ASSERT_EQ(::mkdir(zelko.c_str(), 0700), 0);
       ASSERT_EQ(::chmod(zelko.c_str(), 0777), 0);
-    } else if (row.name == "link") {
+    } else if (row == "link to open") {
+      ASSERT_EQ(::chmod(elsewhere.c_str(), 0777), 0);
       ASSERT_EQ(::symlink(elsewhere.c_str(), zelko.c_str()), 0);
-    } else if (row.name == "foreign") {
+      why = "others can write to " + elsewhere + " (mode 0777)";
+    } else if (row == "foreign") {
       ASSERT_EQ(::mkdir(zelko.c_str(), 0700), 0);
       ASSERT_EQ(::chown(zelko.c_str(), 65534, 65534), 0);
-    } else {
+      why = "it belongs to uid 65534, not to uid " + uid;
+    } else if (row == "state") {
       ASSERT_EQ(::chmod(elsewhere.c_str(), 0777), 0);
       flags = {"--state-dir", elsewhere};
       refused = elsewhere;
     }
-    const RunResult run = run_program(sim_path(), flags, {"XDG_RUNTIME_DIR=" + runtime.path()});
-    EXPECT_RUN(run, "", "derodi-sim: " + refused + " is not safe to use: " + row.why + "\n", 1);
-    EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << row.name;
-    EXPECT_EQ(std::filesystem::exists(zelko), row.name != "state") << row.name;
+    const RunResult run = run_program(sim_path(), flags, {"XDG_RUNTIME_DIR=" + runtime});
+    EXPECT_RUN(run, "", "derodi-sim: " + refused + " is not safe to use: " + why + "\n", 1);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << row;
+    EXPECT_EQ(std::filesystem::exists(zelko), row != "state" && row != "open parent") << row;
+  }
+}
+
+// A state directory named through a link (a trailing slash follows it) is
+// the one it led to at the start: re-pointing the link later plants
+// nothing anywhere, the key made meanwhile included.
+TEST_F(DerodiSimBehaviour, ALinkIsFollowedOnceOnly) {
+  const TempDir top;
+  const std::string mine = top / "mine";
+  const std::string theirs = top / "theirs";
+  ASSERT_EQ(::mkdir(mine.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
+  ASSERT_EQ(::symlink(mine.c_str(), (top / "link").c_str()), 0);
+  const RunningSim sim({"--state-dir", top / "link/"});
+  ASSERT_EQ(::symlink(theirs.c_str(), (top / "new").c_str()), 0);
+  ASSERT_EQ(::rename((top / "new").c_str(), (top / "link").c_str()), 0);
+  EXPECT_EQ(sim.cli({"generate", "--name", "after"}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_empty(theirs));
+  EXPECT_TRUE(std::filesystem::exists(mine + "/generated-1.pub"));
+}
+
+// A start on a state directory that holds every key runs no ssh-keygen
+// (fingerprints are the sim's own work); a key file there whose name the
+// phone would refuse is left out, saying which and why.
+TEST_F(DerodiSimBehaviour, AFilledStateDirectoryIsReadAsItIs) {
+  const TempDir state;
+  { const RunningSim first({"--state-dir", state.path()}); }
+  ASSERT_EQ(run_program("/usr/bin/env",
+                        {"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C",
+                         "evil\x1b[2J@zelko-phone", "-f", state / "generated-1"},
+                        {search_path()})
+                .status,
+            0);
+  const TempDir tools;
+  write_file(tools / "ssh-keygen", "#!/bin/sh\ntouch \"" + tools / "ran" + "\"\nexit 1\n");
+  ASSERT_EQ(::chmod((tools / "ssh-keygen").c_str(), 0755), 0);
+  const char* path = std::getenv("PATH");
+  const RunningSim sim(
+      SimStart{.flags = {"--state-dir", state.path()},
+               .environment = {"PATH=" + tools.path() + ":" + (path ? path : "")}});
+  const RunResult keys = sim.cli({"keys"});
+  EXPECT_EQ(lines(keys.out).size(), 3u) << keys.out;
+  EXPECT_EQ(keys.out.find('\x1b'), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(tools / "ran"));
+  EXPECT_NE(sim.log().find("derodi-sim: left out the key in " + state.path() +
+                           "/generated-1: a key name must not hold control characters\n"),
+            std::string::npos)
+      << sim.log();
+}
+
+// A sim that cannot start says why, then lets a reader of its ready FIFO
+// go, even one that opens it only afterwards.
+TEST_F(DerodiSimBehaviour, AFailedStartEndsTheReadyFifo) {
+  struct Row {
+    std::vector<std::string> flags;
+    std::string runtime;
+    std::string says;
+  };
+  const TempDir top;
+  const std::string deep = top.path() + "/" + std::string(100, 'd');
+  ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+  const Row rows[] = {
+      {{"--approval-delay", "99999"}, top.path(), "'99999' is not a number of seconds"},
+      {{},
+       deep,
+       "/zelko/control.sock is " + std::to_string(deep.size() + 19) +
+           " bytes long, and a socket path can be at most 107"},
+  };
+  for (const Row& row : rows) {
+    const std::string fifo = top / "ready";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> flags = row.flags;
+    flags.insert(flags.end(), {"--ready-file", fifo});
+    RunResult run;
+    std::thread sim(
+        [&] { run = run_program(sim_path(), flags, {"XDG_RUNTIME_DIR=" + row.runtime}, 20); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const zelko_ipc::Fd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    pollfd ended{reader.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&ended, 1, 5000), 1) << row.says;
+    EXPECT_NE(ended.revents & POLLHUP, 0) << row.says;
+    sim.join();
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+    EXPECT_NE(run.status, 0);
+    ::unlink(fifo.c_str());
   }
 }
 
@@ -316,7 +408,7 @@ TEST_F(DerodiSimBehaviour, HelpNamesEveryFlag) {
   EXPECT_EQ(help.status, 0);
   for (const char* flag : {"--runtime-dir", "--state-dir", "--keep-state", "--ready-file", "--ask",
                            "--stale", "--refuse", "--refuse-trusted-destination",
-                           "--refuse-signatures", "--approval-delay", "--help"}) {
+                           "--refuse-signatures", "--approval-delay", "--ask-time", "--help"}) {
     EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
   }
   const RunResult bad = run_program(sim_path(), {"--approval-delay", "soon"}, {});

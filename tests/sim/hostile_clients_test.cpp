@@ -71,12 +71,11 @@ TEST_F(DerodiSimClients, AgentClientsCannotChangeOrWedgeIt) {
 // sim stops cleanly, and its agent with it.
 TEST_F(DerodiSimClients, SignalToItsProcessGroupStopsItCleanly) {
   RunningSim sim(SimStart{{}, {}, true});
-  const std::string agent = "ssh-agent -D -a " + sim.runtime_dir();
-  ASSERT_EQ(processes_mentioning(agent).size(), 1u);
+  ASSERT_EQ(sim.agents().size(), 1u);
   ::kill(-sim.pid(), SIGTERM);
   EXPECT_EQ(sim.wait(), 0) << sim.log();
   EXPECT_NE(sim.log().find("derodi-sim: stopped"), std::string::npos) << sim.log();
-  EXPECT_TRUE(processes_mentioning(agent).empty());
+  EXPECT_TRUE(sim.agents().empty());
 }
 
 TEST_F(DerodiSimClients, TwoStartedTogetherLeaveOneServing) {
@@ -108,38 +107,39 @@ TEST_F(DerodiSimClients, TwoStartedTogetherLeaveOneServing) {
 // or a stop, ends it at once, and its files go with it.
 TEST_F(DerodiSimClients, AbandonedGenerationsLeaveNothing) {
   RunningSim sim;
-  // A key is made aside, in a directory of its own, until it is whole.
+  // A key is made aside, in a directory of its own, until it is whole;
+  // ssh-keygen works in the state directory.
   const std::string state = sim.runtime_dir() + "/zelko/sim-state";
-  const std::string making = state + "/.making.";
   const std::vector<std::string> generate = {"generate", "--type", "rsa", "--bits",
                                              "16384",    "--name", "huge"};
   EXPECT_EQ(run_program(cli_path(), generate, sim.environment(), 1).status, -1);
-  for (int i = 0; i < 50 && !processes_mentioning(making).empty(); ++i) {
+  for (int i = 0; i < 50 && !processes_within(state).empty(); ++i) {
     std::this_thread::sleep_for(20ms);
   }
-  EXPECT_TRUE(processes_mentioning(making).empty());
+  EXPECT_TRUE(processes_within(state).empty());
   for (const auto& entry : std::filesystem::directory_iterator(state)) {
     const std::string name = entry.path().filename();
     EXPECT_FALSE(name.starts_with(".making.") || name.starts_with("generated-")) << name;
   }
 
   std::thread pending([&] { (void)sim.cli(generate); });
-  for (int i = 0; i < 100 && processes_mentioning(making).empty(); ++i) {
+  for (int i = 0; i < 100 && processes_within(state).empty(); ++i) {
     std::this_thread::sleep_for(20ms);
   }
   const auto start = Clock::now();
   EXPECT_EQ(sim.stop(SIGTERM), 0);
   EXPECT_LT(Clock::now() - start, 1500ms);
   pending.join();
-  EXPECT_TRUE(processes_mentioning(making).empty());
-  EXPECT_NE(sim.log().find("key generation of 'huge' (rsa): approved, then cancelled"),
-            std::string::npos)
+  EXPECT_TRUE(processes_within(state).empty());
+  EXPECT_TRUE(sim.phone_said("approved, then cancelled, the sim is stopping",
+                             "key generation of 'huge' (rsa)"))
       << sim.log();
 }
 
 // An ssh login through the agent endpoint, to an sshd that ssh starts
 // itself (no port, no root): refused outside a window, accepted inside
-// one, and the phone names the destination by its host key.
+// one; the phone names the destination as the user's known_hosts does,
+// from a plain entry and from a hashed one, and ssh by its executable.
 TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   const std::string sshd = "/usr/sbin/sshd";
   if (::access(sshd.c_str(), X_OK) != 0) {
@@ -150,10 +150,12 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   }
   RunningSim sim({"--refuse-signatures"});
   const TempDir ssh;
+  const std::string known_hosts = sim.home() + "/.ssh/known_hosts";
+  std::filesystem::create_directory(sim.home() + "/.ssh");
   ASSERT_EQ(sim.tool({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", ssh / "host"}).status,
             0);
   ASSERT_EQ(sim.cli({"getpub", "work", "--out", ssh / "authorized"}).status, 0);
-  write_file(ssh / "known_hosts", "zelko-test " + read_file(ssh / "host.pub"));
+  write_file(known_hosts, "# the user's hosts\nlocalhost " + read_file(ssh / "host.pub"));
   write_file(ssh / "sshd_config", "HostKey " + ssh / "host" + "\nAuthorizedKeysFile " +
                                       ssh / "authorized" + "\nStrictModes no\nUsePAM no\n");
   const std::vector<std::string> login = {"ssh",
@@ -162,9 +164,7 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
                                           "-o",
                                           "ProxyCommand=" + sshd + " -i -f " + ssh / "sshd_config",
                                           "-o",
-                                          "HostKeyAlias=zelko-test",
-                                          "-o",
-                                          "UserKnownHostsFile=" + ssh / "known_hosts",
+                                          "UserKnownHostsFile=" + known_hosts,
                                           "-o",
                                           "BatchMode=yes",
                                           "-o",
@@ -173,22 +173,21 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
                                           "true"};
   EXPECT_NE(sim.tool(login).status, 0);
   ASSERT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
-  const RunResult accepted = sim.tool(login);
-  EXPECT_EQ(accepted.status, 0) << accepted.err;
+  const RunResult plain = sim.tool(login);
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  ASSERT_EQ(sim.tool({"ssh-keygen", "-q", "-H", "-f", known_hosts}).status, 0);
+  ASSERT_EQ(read_file(known_hosts).find("localhost"), std::string::npos);
+  const RunResult hashed = sim.tool(login);
+  EXPECT_EQ(hashed.status, 0) << hashed.err;
 
-  // The line names the user, the host by its key, and the program that asked.
-  const RunResult host = sim.tool({"ssh-keygen", "-l", "-E", "sha256", "-f", ssh / "host.pub"});
-  const std::string destination = host.out.substr(host.out.find("SHA256:"), 50);
-  const std::string login_line = ": ssh login as '" +
-                                 std::string(::getpwuid(::geteuid())->pw_name) + "' for host " +
-                                 destination + ", asked by ssh (pid ";
-  const std::string log = sim.log();
-  for (const char* outcome : {"refused outside a window", "approved by the window"}) {
-    const std::size_t line = log.find(login_line);
-    EXPECT_NE(line, std::string::npos) << login_line << " in " << log;
-    EXPECT_NE(log.find(std::string("): ") + outcome + "\n", line), std::string::npos)
-        << outcome << " in " << log;
-  }
+  const std::string user = ::getpwuid(::geteuid())->pw_name;
+  const std::string asked =
+      ": ssh login as '" + user + "' to 'localhost' (host key verified, 'known_hosts' line 2), " +
+      "asked by 'ssh' ('" + std::filesystem::canonical(find_on_path("ssh")).string() + "', pid ";
+  EXPECT_TRUE(sim.phone_said("refused outside a window", asked)) << asked << " in " << sim.log();
+  EXPECT_TRUE(sim.phone_said("approved by the window", asked)) << asked << " in " << sim.log();
+  // Refused once, then approved for the plain entry and the hashed one.
+  EXPECT_EQ(occurrences(sim.log(), asked), 3u) << sim.log();
 }
 
 }  // namespace

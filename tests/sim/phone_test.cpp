@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -57,18 +62,10 @@ std::string sign(std::string_view key, std::string_view data) {
   return "\x0d" + ssh_string(key) + ssh_string(data) + std::string(4, '\0');
 }
 
-std::string login(std::string_view key, std::string_view session) {
-  return sign(key, ssh_string(session) + "\x32" + ssh_string("alice") +
-                       ssh_string("ssh-connection") + ssh_string("publickey") + "\x01" +
-                       ssh_string("ssh-ed25519") + ssh_string(key));
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++n;
-  }
-  return n;
+std::string login(std::string_view key, std::string_view session, std::string_view user = "alice") {
+  return sign(key, ssh_string(session) + "\x32" + ssh_string(user) + ssh_string("ssh-connection") +
+                       ssh_string("publickey") + "\x01" + ssh_string("ssh-ed25519") +
+                       ssh_string(key));
 }
 
 // A host is named only once the agent has accepted the connection's bind
@@ -108,9 +105,94 @@ TEST_F(Phone, NamesOnlyDestinationsTheAgentVerified) {
   const std::string listed = hosts.keys();
   const std::string host = listed.substr(listed.find("SHA256:"), 50);
   const std::string log = sim.log();
-  EXPECT_EQ(count(log, "ssh login as 'alice' for host " + host + ", asked by "), 2u) << log;
-  EXPECT_EQ(count(log, "ssh login as 'alice' for an unverified destination"), 2u) << log;
-  EXPECT_EQ(count(log, "for host " + host), 2u) << log;
+  EXPECT_EQ(occurrences(log, "ssh login as 'alice' to a host not in known_hosts, key " + host +
+                                 ", asked by "),
+            2u)
+      << log;
+  EXPECT_EQ(occurrences(log, "ssh login as 'alice' to an unverified destination"), 2u) << log;
+  EXPECT_EQ(occurrences(log, "key " + host), 2u) << log;
+}
+
+// A user name or a namespace that reads like the end of a line, padded past
+// any cut, changes nothing of what the line says was decided, who asked or
+// for which host: the decision comes first, and every foreign text is
+// quoted, escaped and capped.
+TEST_F(Phone, ForgedTextsCannotBendTheLine) {
+  const RunningSim sim({"--refuse-signatures"});
+  const auto endpoint = zelko_ipc::connect_unix(sim.agent_socket());
+  ASSERT_TRUE(endpoint);
+  const std::string key = first_key(endpoint->get());
+  const std::string forged =
+      "deploy' for host SHA256:x, asked by 'ssh' (pid 4242): approved by the window" +
+      std::string(4200, ' ');
+  EXPECT_EQ(request(endpoint->get(), login(key, "session", forged)), "\x05");
+  EXPECT_EQ(request(endpoint->get(), sign(key, "SSHSIG" + ssh_string(forged))), "\x05");
+  EXPECT_EQ(request(endpoint->get(), login(key, "session", "ali\u200bce\x1b[2J")), "\x05");
+  const std::string log = sim.log();
+  const std::string shown =
+      "'deploy\\' for host SHA256:x, asked by \\'ssh\\' (pid 4242): "
+      "approved b'... (4276 bytes)";
+  for (const std::string& asked :
+       {": ssh login as " + shown + " to an unverified destination, asked by '",
+        ": SSHSIG signature in namespace " + shown + ", asked by '",
+        std::string(
+            ": ssh login as 'ali\\u{200b}ce\\x1b[2J' to an unverified destination, asked by '")}) {
+    EXPECT_TRUE(sim.phone_said("refused outside a window", asked)) << asked << " in " << log;
+  }
+  EXPECT_EQ(log.find("phone: approved"), std::string::npos) << log;
+  EXPECT_EQ(log.find('\x1b'), std::string::npos);
+  for (std::size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    EXPECT_LT(end - start, 1024u) << log.substr(start, end - start);
+  }
+}
+
+// A program that names itself ssh is shown with the executable it runs.
+TEST_F(Phone, AProgramIsNamedByWhatItRuns) {
+  const RunningSim sim;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::prctl(PR_SET_NAME, "ssh");
+    const auto endpoint = zelko_ipc::connect_unix(sim.agent_socket());
+    const bool signed_it =
+        endpoint && request(endpoint->get(), sign(first_key(endpoint->get()), "data"))[0] == '\x0e';
+    ::_exit(signed_it ? 0 : 1);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(sim.phone_said("approved", ", asked by 'ssh' (really '")) << sim.log();
+  EXPECT_TRUE(sim.phone_said("approved", ", pid " + std::to_string(child) + "), from '"))
+      << sim.log();
+}
+
+// A terminal that does not take the question (its output paused, as
+// Ctrl-S does) is a refusal within the time to answer, and a stop ends
+// the sim at once, whatever is pending: a question, a key generation
+// waiting for one, a client that sends nothing.
+TEST_F(Phone, AQuestionCannotHoldTheSim) {
+  RunningSim sim(SimStart{.flags = {"--ask", "--ask-time", "2"}, .terminal = true});
+  const zelko_ipc::Fd terminal(::open(::ptsname(sim.terminal()), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  ASSERT_TRUE(terminal);
+  ASSERT_EQ(::tcflow(terminal.get(), TCOOFF), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult window = sim.cli({"authorize", "--minutes", "5"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_EQ(window.status, 1);
+  EXPECT_NE(window.err.find("declined"), std::string::npos) << window.err;
+  EXPECT_TRUE(sim.phone_said("refused, the terminal did not take the question in time",
+                             "authorization window of 5 min"))
+      << sim.log();
+
+  std::thread generation([&] { (void)sim.cli({"generate", "--name", "pending"}); });
+  std::thread question([&] { (void)sim.cli({"authorize", "--minutes", "5"}); });
+  const auto silent = zelko_ipc::connect_unix(sim.control_socket());
+  std::this_thread::sleep_for(300ms);
+  const auto stopping = std::chrono::steady_clock::now();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+  generation.join();
+  question.join();
 }
 
 // With standard error a pipe that nobody reads, signatures, key making,

@@ -44,7 +44,8 @@ std::string search_path() {
 }
 
 std::vector<std::string> RunningSim::environment(bool with_agent) const {
-  std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtime_dir(), search_path()};
+  std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtime_dir(), search_path(),
+                                  "HOME=" + home()};
   if (with_agent) {
     env.push_back("SSH_AUTH_SOCK=" + agent_socket());
   }
@@ -59,8 +60,25 @@ RunResult RunningSim::tool(const std::vector<std::string>& argv) const {
   return run_program("/usr/bin/env", argv, environment(true), 60);
 }
 
+bool RunningSim::phone_said(const std::string& decision, const std::string& part) const {
+  const std::string text = log();
+  const std::string start = "derodi-sim: phone: " + decision + ": ";
+  for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+    if ((at == 0 || text[at - 1] == '\n') &&
+        text.substr(at, text.find('\n', at) - at).find(part) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<pid_t> RunningSim::agents() const {
+  return processes_within(m_runtime_dir + "/zelko", "ssh-agent");
+}
+
 RunningSim::RunningSim(const SimStart& start)
     : m_runtime_dir(start.runtime_dir.empty() ? m_own.path() : start.runtime_dir) {
+  std::filesystem::create_directory(home());
   const bool fifo = start.ready_file.empty();
   const std::string ready = fifo ? m_own / "ready" : start.ready_file;
   zelko_ipc::Fd reader;
@@ -219,19 +237,28 @@ std::string UserAgent::keys() const {
   return run_program("/usr/bin/env", {"ssh-add", "-l"}, environment()).out;
 }
 
-std::vector<pid_t> processes_mentioning(const std::string& text) {
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+std::vector<pid_t> processes_within(const std::string& directory, const std::string& name) {
+  std::error_code error;
+  const std::string within = std::filesystem::canonical(directory, error).string();
   std::vector<pid_t> found;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) {
+    const std::string pid = entry.path().filename();
+    if (error || pid.find_first_not_of("0123456789") != std::string::npos) {
       continue;
     }
-    std::string command = read_file(entry.path() / "cmdline");
-    for (char& c : command) {
-      c = c == '\0' ? ' ' : c;
-    }
-    if (command.find(text) != std::string::npos) {
-      found.push_back(std::stoi(name));
+    std::error_code gone;
+    const std::string cwd = std::filesystem::read_symlink(entry.path() / "cwd", gone).string();
+    const bool inside = !gone && (cwd == within || cwd.starts_with(within + "/"));
+    if (inside && (name.empty() || read_file(entry.path() / "comm") == name + "\n")) {
+      found.push_back(std::stoi(pid));
     }
   }
   return found;

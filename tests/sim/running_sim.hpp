@@ -47,6 +47,13 @@ class RunningSim {
   [[nodiscard]] std::string control_socket() const { return m_runtime_dir + "/zelko/control.sock"; }
   /// What it has written to its standard error so far.
   [[nodiscard]] std::string log() const { return read_file(m_own / "log"); }
+  /// Whether the phone has logged a line that begins with `decision` and
+  /// holds `part` in what follows.
+  [[nodiscard]] bool phone_said(const std::string& decision, const std::string& part) const;
+  /// The home it was given, for ~/.ssh/known_hosts.
+  [[nodiscard]] std::string home() const { return m_own / "home"; }
+  /// Its ssh-agent processes.
+  [[nodiscard]] std::vector<pid_t> agents() const;
   /// The other side of its terminal, or of its unread log.
   [[nodiscard]] int terminal() const { return m_terminal.get(); }
   /// The environment for programs that talk to it.
@@ -99,7 +106,12 @@ class SimTest : public testing::Test {
 /// The path of the built derodi-sim.
 [[nodiscard]] std::string sim_path();
 
-/// The processes whose command line holds `text`.
-[[nodiscard]] std::vector<pid_t> processes_mentioning(const std::string& text);
+/// How often `part` stands in `text`.
+[[nodiscard]] std::size_t occurrences(const std::string& text, const std::string& part);
+
+/// The processes working in `directory` or below (their current
+/// directory), and of those only the ones named `name` when it is given.
+[[nodiscard]] std::vector<pid_t> processes_within(const std::string& directory,
+                                                  const std::string& name = {});
 
 }  // namespace zelko_test

@@ -1,96 +1,166 @@
 // SPDX-License-Identifier: MIT
 #include "agent.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <utility>
 
 #include "process.hpp"
+#include "text.hpp"
 #include "zelko/ipc/os_error.hpp"
-#include "zelko/ipc/unix_socket.hpp"
 
 namespace derodi_sim {
 
+namespace {
+
 using namespace std::chrono_literals;
 
-std::expected<Agent, std::string> Agent::start(const std::string& directory) {
-  // Nobody can have made, or reach, a directory that did not exist before.
-  std::string own = directory + "/agent.XXXXXX";
-  if (::mkdtemp(own.data()) == nullptr) {
-    return std::unexpected("cannot make the agent's directory in " + directory + ": " +
-                           zelko_ipc::describe_os_error(errno));
+constexpr std::string_view k_socket = "/socket";
+
+// How long the agent has to start listening, and to stop.
+constexpr auto k_start_time = 10s;
+constexpr auto k_stop_time = 1s;
+
+// Reads from `fd` until a line ends, the stream ends, the sim stops or
+// `limit` passes; what was read.
+std::string read_line(int fd, const Stop& stop, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::string text;
+  while (text.find('\n') == std::string::npos) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd watched[2] = {{fd, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+    if (left.count() <= 0 || ::poll(watched, 2, static_cast<int>(left.count())) == 0 ||
+        watched[1].revents != 0) {
+      break;
+    }
+    char chunk[512];
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk, static_cast<std::size_t>(got));
   }
-  auto child = start_child({"ssh-agent", "-D", "-a", own + "/socket"});
+  return text;
+}
+
+// Waits until the stream `fd` ends or `limit` passes; true when it ended.
+bool wait_for_end(int fd, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd watched{fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&watched, 1, static_cast<int>(left.count())) == 0) {
+      return false;
+    }
+    char chunk[512];
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      return true;
+    }
+  }
+}
+
+}  // namespace
+
+std::expected<Agent, std::string> Agent::start(const TrustedDirectory& directory,
+                                               const Stop& stop) {
+  // Nobody can have made, or reach, a directory that did not exist before.
+  std::string name;
+  for (int tries = 0; tries < 100 && name.empty(); ++tries) {
+    name = random_name("agent.");
+    if (::mkdirat(directory.fd(), name.c_str(), 0700) != 0) {
+      if (errno != EEXIST) {
+        return std::unexpected(concat("cannot make the agent's directory in ", directory.path(),
+                                      ": ", zelko_ipc::describe_os_error(errno)));
+      }
+      name.clear();
+    }
+  }
+  auto child = start_child({"ssh-agent", "-D", "-a", name + std::string(k_socket)}, directory.fd());
   if (!child) {
-    ::rmdir(own.c_str());
+    ::unlinkat(directory.fd(), name.c_str(), AT_REMOVEDIR);
     return std::unexpected(child.error());
   }
-  Agent agent(child->guardian, std::move(child->errors), own);
-  for (int i = 0; i < 500; ++i) {
-    // The socket file appears before the agent listens on it; only a
-    // connection that succeeds says the agent is ready.
-    if (zelko_ipc::connect_unix(agent.m_socket_path)) {
-      return agent;
-    }
-    if (agent.has_exited()) {
-      return std::unexpected(std::string("ssh-agent exited at start"));
-    }
-    std::this_thread::sleep_for(10ms);
+  Agent agent(directory, child->guardian, std::move(child->errors), name);
+  // ssh-agent -D says where it listens once it does: "SSH_AUTH_SOCK=...".
+  const std::string said = read_line(child->output.get(), stop, k_start_time);
+  if (said.starts_with("SSH_AUTH_SOCK=")) {
+    return agent;
   }
-  return std::unexpected("ssh-agent did not start listening on " + agent.m_socket_path);
+  if (stop.requested()) {
+    return std::unexpected(std::string("stopped while ssh-agent started"));
+  }
+  // What it said on standard error says why.
+  std::string why;
+  const auto last = std::chrono::steady_clock::now() + 200ms;
+  while (std::chrono::steady_clock::now() < last && why.find('\n') == std::string::npos) {
+    why += read_line(agent.errors(), stop, 200ms);
+  }
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) {
+    why.pop_back();
+  }
+  return std::unexpected(why.empty() ? std::string("ssh-agent did not start listening")
+                                     : "ssh-agent could not start: " + why.substr(0, 512));
 }
 
 Agent::Agent(Agent&& other) noexcept
-    : m_pid(std::exchange(other.m_pid, -1)),
+    : m_directory(other.m_directory),
+      m_pid(std::exchange(other.m_pid, -1)),
       m_errors(std::move(other.m_errors)),
-      m_directory(std::exchange(other.m_directory, {})),
-      m_socket_path(std::exchange(other.m_socket_path, {})) {}
+      m_name(std::exchange(other.m_name, {})) {}
 
 Agent::~Agent() {
   stop();
 }
 
-std::expected<void, std::string> Agent::add(const Key& key) const {
-  auto added =
-      run_captured({"ssh-add", "-q", key.private_path}, {"SSH_AUTH_SOCK=" + m_socket_path}, 10s);
+std::string Agent::socket_path() const {
+  return m_directory->through_fd(m_name + std::string(k_socket));
+}
+
+std::expected<void, std::string> Agent::add(const TrustedDirectory& keys, const Key& key,
+                                            const Stop& stop) const {
+  // ssh-add runs among the keys, and reaches the agent's directory by the
+  // descriptor it is passed.
+  const std::string socket =
+      concat("/proc/self/fd/", std::to_string(k_passed_fd), "/", m_name, k_socket);
+  auto added = run_captured({"ssh-add", "-q", key.file}, {"SSH_AUTH_SOCK=" + socket},
+                            RunLimits{keys.fd(), 10s, stop, nullptr, m_directory->fd()});
   if (!added) {
     return std::unexpected(added.error());
   }
   return {};
 }
 
-bool Agent::has_exited() {
-  if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-    m_pid = -1;
-  }
-  return m_pid <= 0;
-}
-
 void Agent::stop() {
   if (m_pid > 0) {
     ::kill(m_pid, SIGTERM);
-    for (int i = 0; i < 100 && !has_exited(); ++i) {
-      std::this_thread::sleep_for(10ms);
-    }
-    if (m_pid > 0) {
+    // Its standard error ends when the agent and its guardian have gone.
+    if (!wait_for_end(m_errors.get(), k_stop_time)) {
       // The guardian and the agent share a process group; the guardian is
       // killed by name too, so that the wait below always ends.
       ::kill(-m_pid, SIGKILL);
       ::kill(m_pid, SIGKILL);
-      while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      m_pid = -1;
     }
+    while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
   }
-  if (!m_directory.empty()) {
-    ::unlink(m_socket_path.c_str());
-    ::rmdir(m_directory.c_str());
+  if (!m_name.empty()) {
+    ::unlinkat(m_directory->fd(), (m_name + std::string(k_socket)).c_str(), 0);
+    ::unlinkat(m_directory->fd(), m_name.c_str(), AT_REMOVEDIR);
+    m_name.clear();
   }
 }
 

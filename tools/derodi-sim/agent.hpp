@@ -7,6 +7,8 @@
 #include <string>
 
 #include "keyring.hpp"
+#include "stop_signals.hpp"
+#include "trusted_directory.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
@@ -18,40 +20,38 @@ namespace derodi_sim {
 class Agent {
  public:
   /// Starts ssh-agent in a new directory in `directory` and waits until it
-  /// listens.
-  [[nodiscard]] static std::expected<Agent, std::string> start(const std::string& directory);
+  /// says it listens, it fails, or the sim stops.
+  [[nodiscard]] static std::expected<Agent, std::string> start(const TrustedDirectory& directory,
+                                                               const Stop& stop);
 
   Agent(Agent&& other) noexcept;
   Agent& operator=(Agent&&) = delete;
   Agent(const Agent&) = delete;
   ~Agent();
 
-  /// Loads `key` into the agent.
-  [[nodiscard]] std::expected<void, std::string> add(const Key& key) const;
+  /// Loads the key whose private half is `file` in `keys` into the agent.
+  [[nodiscard]] std::expected<void, std::string> add(const TrustedDirectory& keys, const Key& key,
+                                                     const Stop& stop) const;
 
-  [[nodiscard]] const std::string& socket_path() const { return m_socket_path; }
+  /// Where the sim connects to the agent.
+  [[nodiscard]] std::string socket_path() const;
 
-  /// The reading end of the agent's standard error.
+  /// The reading end of the agent's standard error; it ends when the agent
+  /// has exited.
   [[nodiscard]] int errors() const { return m_errors.get(); }
-
-  /// True once the agent has exited on its own.
-  [[nodiscard]] bool has_exited();
 
   /// Stops the agent, killing it when it has not ended after a moment (it
   /// may be stopped or stuck), and removes its socket and directory.
   void stop();
 
  private:
-  Agent(pid_t pid, zelko_ipc::Fd errors, std::string directory)
-      : m_pid(pid),
-        m_errors(std::move(errors)),
-        m_directory(std::move(directory)),
-        m_socket_path(m_directory + "/socket") {}
+  Agent(const TrustedDirectory& directory, pid_t pid, zelko_ipc::Fd errors, std::string name)
+      : m_directory(&directory), m_pid(pid), m_errors(std::move(errors)), m_name(std::move(name)) {}
 
+  const TrustedDirectory* m_directory;
   pid_t m_pid = -1;  // the guardian's, which is also the group's
   zelko_ipc::Fd m_errors;
-  std::string m_directory;
-  std::string m_socket_path;
+  std::string m_name;  // of its directory
 };
 
 }  // namespace derodi_sim

@@ -8,6 +8,8 @@
 
 #include "agent_messages.hpp"
 #include "fingerprint.hpp"
+#include "foreign_text.hpp"
+#include "known_hosts.hpp"
 #include "peer.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon_io.hpp"
@@ -27,19 +29,48 @@ constexpr std::uint32_t k_max_message_length = 256 * 1024;
 // How long the private agent may take over one answer.
 constexpr std::chrono::seconds k_agent_time{10};
 
+// The hosts a destination names: the nearest, and at most this many it was
+// reached through; more are counted.
+constexpr std::size_t k_hops_shown = 2;
+
 // A host the connection was bound to, once the agent accepted the bind.
 struct Hop {
-  std::string host;  // the fingerprint of its host key
+  std::string host;  // as the phone names it
   std::string session_id;
-  bool forwarding = false;
 };
 
 bool send(int fd, std::string_view message) {
   return static_cast<bool>(zelko_ipc::write_all(fd, zelko_ipc::make_frame(message)));
 }
 
-std::string shown_hop(const Hop& hop) {
-  return concat(hop.host, hop.forwarding ? " (agent forwarded)" : "");
+// What the phone knows of the other end, learnt once per connection.
+class PeerOnce {
+ public:
+  explicit PeerOnce(int connection) : m_connection(connection) {}
+  const Peer& get() {
+    if (!m_peer) {
+      m_peer = describe_peer(m_connection);
+    }
+    return *m_peer;
+  }
+
+ private:
+  int m_connection;
+  std::optional<Peer> m_peer;
+};
+
+// A verified host as the user knows it: by its names in a known_hosts
+// file, which a hashed entry gives only for a name the requesting ssh was
+// given; by its key's fingerprint when it is in none.
+std::string named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& route) {
+  const auto candidates = host_names_on_command_line(peer.arguments);
+  const char* forwarded = bind.forwarding ? ", agent forwarded" : "";
+  if (const auto known = find_known_host(bind.host_key, candidates, route.known_hosts_files)) {
+    return concat(foreign(known->names), " (host key verified, ", foreign(known->file), " line ",
+                  std::to_string(known->line), forwarded, ")");
+  }
+  return concat("a host not in known_hosts, key ", fingerprint(bind.host_key),
+                bind.forwarding ? " (agent forwarded)" : "");
 }
 
 // Where a login with `session_id` goes: the hop the agent accepted for that
@@ -49,9 +80,13 @@ std::optional<std::string> verified_destination(const std::vector<Hop>& hops,
                                                 std::string_view session_id) {
   for (std::size_t i = 0; i < hops.size(); ++i) {
     if (hops[i].session_id == session_id) {
-      std::string text = concat("host ", shown_hop(hops[i]));
-      for (std::size_t j = i; j-- > 0;) {
-        text.append(" via ").append(shown_hop(hops[j]));
+      std::string text = concat("to ", hops[i].host);
+      for (std::size_t j = i, shown = 0; j-- > 0; ++shown) {
+        if (shown == k_hops_shown) {
+          text.append(", via ").append(std::to_string(j + 1)).append(" more hosts");
+          break;
+        }
+        text.append(", via ").append(hops[j].host);
       }
       return text;
     }
@@ -65,13 +100,13 @@ SignatureRequest described(const SignRequest& request, const std::vector<Hop>& h
   std::visit(zelko_ipc::Overloaded{
                  [&](const Login& login) {
                    const auto where = verified_destination(hops, login.session_id);
-                   signature.what = concat("ssh login as ", quoted(shown(login.user)), " for ",
-                                           where.value_or("an unverified destination"));
+                   signature.what = concat("ssh login as ", foreign(login.user), " ",
+                                           where.value_or("to an unverified destination"));
                    signature.in_window_scope = where.has_value();
                  },
                  [&](const Sshsig& sshsig) {
                    signature.what =
-                       concat("SSHSIG signature in namespace ", quoted(shown(sshsig.name_space)));
+                       concat("SSHSIG signature in namespace ", foreign(sshsig.name_space));
                    signature.in_window_scope = sshsig.name_space == "git";
                  },
                  [&](std::monostate) {
@@ -85,13 +120,13 @@ SignatureRequest described(const SignRequest& request, const std::vector<Hop>& h
 
 }  // namespace
 
-void serve_agent(int connection, const std::string& agent_socket, Phone& phone) {
-  const auto agent = zelko_ipc::connect_unix(agent_socket);
+void serve_agent(int connection, const AgentRoute& route, Phone& phone, const Stop& stop) {
+  const auto agent = zelko_ipc::connect_unix(route.agent_socket);
   if (!agent) {
     return;
   }
   std::vector<Hop> hops;
-  std::string who;
+  PeerOnce peer(connection);
   while (true) {
     // No time limit here: ssh keeps its connection open for a whole session.
     const auto message = zelko_ipc::read_frame(connection, k_max_message_length);
@@ -104,11 +139,9 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
     bool refused = type != k_request_identities && type != k_sign_request && type != k_extension;
     if (type == k_sign_request) {
       const auto request = sign_request(*message);
-      if (request && who.empty()) {
-        who = describe_peer(connection);
-      }
       refused =
-          !request || !phone.approves_signature(Client(connection), described(*request, hops, who));
+          !request || !phone.approves_signature(HangUpWatch(connection, stop),
+                                                described(*request, hops, peer.get().description));
     }
     if (refused) {
       if (!send(connection, std::string_view(&k_agent_failure, 1))) {
@@ -128,8 +161,7 @@ void serve_agent(int connection, const std::string& agent_socket, Phone& phone) 
     // signature over the session and accepted the bind.
     const auto bind = session_bind(*message);
     if (bind && *reply == std::string_view(&k_agent_success, 1)) {
-      hops.push_back(
-          {fingerprint(bind->host_key), std::string(bind->session_id), bind->forwarding});
+      hops.push_back({named_host(*bind, peer.get(), route), std::string(bind->session_id)});
     }
     if (!send(connection, *reply)) {
       return;

@@ -9,13 +9,78 @@
 #include <cctype>
 #include <cerrno>
 
-#include "zelko/ipc/io.hpp"
 #include "zelko/ipc/os_error.hpp"
 
 namespace derodi_sim {
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for `events` on the terminal until `deadline`; what ended the wait.
+enum class Waited { ready, timed_out, client_left, stopping };
+Waited wait_for(int terminal, short events, const HangUpWatch& client, Clock::time_point deadline) {
+  while (true) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return Waited::timed_out;
+    }
+    pollfd watched[3] = {
+        {terminal, events, 0}, {client.connection(), 0, 0}, {client.stop().fd(), POLLIN, 0}};
+    const int ready = ::poll(watched, 3, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) {
+      return Waited::timed_out;
+    }
+    if (ready <= 0) {
+      continue;
+    }
+    if (watched[2].revents != 0) {
+      return Waited::stopping;
+    }
+    if (watched[1].revents != 0) {
+      return Waited::client_left;
+    }
+    return Waited::ready;
+  }
+}
+
+Asker::Answer answer_for(Waited waited) {
+  switch (waited) {
+    case Waited::client_left:
+      return Asker::Answer::client_left;
+    case Waited::stopping:
+      return Asker::Answer::stopping;
+    default:
+      return Asker::Answer::unanswered;
+  }
+}
+
+// Writes `text` to the terminal before `deadline`; how that ended.
+Waited show(int terminal, std::string_view text, const HangUpWatch& client,
+            Clock::time_point deadline) {
+  while (!text.empty()) {
+    if (const Waited waited = wait_for(terminal, POLLOUT, client, deadline);
+        waited != Waited::ready) {
+      return waited;
+    }
+    const ssize_t written = ::write(terminal, text.data(), text.size());
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (written <= 0) {
+      return Waited::timed_out;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return Waited::ready;
+}
+
+}  // namespace
+
 std::expected<Asker, std::string> Asker::open() {
-  zelko_ipc::Fd terminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  // Its own open file description, so not blocking changes nothing for
+  // anyone else on the terminal.
+  zelko_ipc::Fd terminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!terminal) {
     return std::unexpected("--ask needs a terminal to ask on: " +
                            zelko_ipc::describe_os_error(errno));
@@ -23,38 +88,33 @@ std::expected<Asker, std::string> Asker::open() {
   return Asker(std::move(terminal));
 }
 
-Asker::Answer Asker::ask(std::string_view question, const Client& client,
-                         const std::atomic<bool>& stopping, std::chrono::seconds limit) {
+Asker::Answer Asker::ask(std::string_view question, const HangUpWatch& client,
+                         std::chrono::seconds limit) {
   const std::lock_guard lock(m_mutex);
   const int terminal = m_terminal.get();
+  const auto deadline = Clock::now() + limit;
   // Only what is typed after the question answers it.
   ::tcflush(terminal, TCIFLUSH);
   std::string prompt = "derodi-sim: phone: ";
   prompt.append(question).append("? [y/N] ");
-  (void)zelko_ipc::write_all(terminal, prompt);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  if (const Waited shown = show(terminal, prompt, client, deadline); shown != Waited::ready) {
+    return shown == Waited::timed_out ? Answer::not_shown : answer_for(shown);
+  }
   std::string line;
-  Answer answer = Answer::unanswered;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (stopping) {
-      answer = Answer::stopping;
-      break;
-    }
-    pollfd watched[2] = {{terminal, POLLIN, 0}, {client.fd(), 0, 0}};
-    if (::poll(watched, 2, 100) <= 0) {
-      continue;
-    }
-    if (watched[1].revents != 0) {
-      answer = Answer::client_left;
-      break;
+  while (true) {
+    if (const Waited waited = wait_for(terminal, POLLIN, client, deadline);
+        waited != Waited::ready) {
+      // The question is closed on its own line, if the terminal takes it.
+      (void)show(terminal, "\n", client, Clock::now() + std::chrono::milliseconds(100));
+      return answer_for(waited);
     }
     char typed[256];
     const ssize_t got = ::read(terminal, typed, sizeof typed);
-    if (got < 0 && errno == EINTR) {
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     }
     if (got <= 0) {
-      break;  // the terminal is gone, or the sim is in the background
+      return Answer::unanswered;  // the terminal is gone, or the sim is in the background
     }
     line.append(typed, static_cast<std::size_t>(got));
     if (const std::size_t end = line.find('\n'); end != std::string::npos) {
@@ -66,9 +126,10 @@ Asker::Answer Asker::ask(std::string_view question, const Client& client,
       }
       return word == "y" || word == "yes" ? Answer::yes : Answer::no;
     }
+    if (line.size() > 4096) {
+      return Answer::no;  // no answer is that long
+    }
   }
-  (void)zelko_ipc::write_all(terminal, "\n");
-  return answer;
 }
 
 }  // namespace derodi_sim

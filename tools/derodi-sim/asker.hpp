@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <expected>
 #include <mutex>
 #include <string>
 #include <string_view>
 
-#include "client.hpp"
+#include "hang_up_watch.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
@@ -22,13 +21,15 @@ class Asker {
 
   Asker(Asker&& other) noexcept : m_terminal(std::move(other.m_terminal)) {}
 
-  enum class Answer { yes, no, unanswered, client_left, stopping };
+  enum class Answer { yes, no, unanswered, not_shown, client_left, stopping };
 
   /// Asks "`question`? [y/N]" and waits for a line: "y" or "yes" is yes,
-  /// anything else no. No line within `limit` is unanswered; a client that
-  /// leaves, or a sim that stops, ends the question first.
-  [[nodiscard]] Answer ask(std::string_view question, const Client& client,
-                           const std::atomic<bool>& stopping, std::chrono::seconds limit);
+  /// anything else no. Within `limit` the question must be shown (a
+  /// terminal that does not take it, its output paused, is not_shown) and
+  /// a line typed (or it is unanswered); a client that leaves, or a sim
+  /// that stops, ends the question first.
+  [[nodiscard]] Answer ask(std::string_view question, const HangUpWatch& client,
+                           std::chrono::seconds limit);
 
  private:
   explicit Asker(zelko_ipc::Fd terminal) : m_terminal(std::move(terminal)) {}

@@ -30,7 +30,7 @@ std::string refusal(std::string_view message) {
 
 }  // namespace
 
-void serve_control(int connection, Phone& phone) {
+void serve_control(int connection, Phone& phone, const Stop& stop) {
   const auto deadline = std::chrono::steady_clock::now() + k_request_time;
   const auto body = zelko_ipc::daemon::read_frame(connection, k_max_request_length, deadline);
   if (!body) {
@@ -48,7 +48,7 @@ void serve_control(int connection, Phone& phone) {
     send_answer(connection, refusal(request.error()));
     return;
   }
-  send_answer(connection, phone.answer(*request, Client(connection)));
+  send_answer(connection, phone.answer(*request, HangUpWatch(connection, stop)));
 }
 
 }  // namespace derodi_sim

@@ -1,51 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "key_names.hpp"
 
-#include <algorithm>
-#include <iterator>
-
+#include "characters.hpp"
+#include "foreign_text.hpp"
 #include "zelko/ipc/utf8.hpp"
 #include "zelko/ipc/white_space.hpp"
 
 namespace derodi_sim {
-
-namespace {
-
-struct Range {
-  char32_t first;
-  char32_t last;
-};
-
-// Unicode's format characters (general category Cf) and the line and
-// paragraph separators: they steer or hide text without showing.
-constexpr Range k_formatting[] = {
-    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
-    {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
-    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
-    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
-    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
-    {0xE0020, 0xE007F},
-};
-
-// Characters that show as nothing but are neither of the above: fillers and
-// blanks, and the combining grapheme joiner.
-constexpr char32_t k_blank[] = {0x034F, 0x115F, 0x1160, 0x2800, 0x3164, 0xFFA0};
-
-bool is_formatting(char32_t c) {
-  return std::any_of(std::begin(k_formatting), std::end(k_formatting),
-                     [c](const Range& r) { return c >= r.first && c <= r.last; });
-}
-
-bool is_control(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
-bool is_invisible(char32_t c) {
-  return zelko_ipc::is_white_space(c) || is_formatting(c) ||
-         std::find(std::begin(k_blank), std::end(k_blank), c) != std::end(k_blank);
-}
-
-}  // namespace
 
 std::string name_fault(std::string_view name) {
   if (name.empty()) {
@@ -55,7 +16,8 @@ std::string name_fault(std::string_view name) {
     return "a key name must hold more than white space";
   }
   bool visible = false;
-  for (std::size_t at = 0; at < name.size();) {
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < name.size(); ++characters) {
     const auto c = zelko_ipc::decode_utf8(name.substr(at));
     if (!c) {
       return "a key name must be UTF-8";
@@ -71,6 +33,9 @@ std::string name_fault(std::string_view name) {
   }
   if (!visible) {
     return "a key name must hold something visible";
+  }
+  if (characters > k_field_characters) {
+    return "a key name must be at most " + std::to_string(k_field_characters) + " characters long";
   }
   return {};
 }

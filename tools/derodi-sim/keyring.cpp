@@ -2,14 +2,17 @@
 #include "keyring.hpp"
 
 #include <dirent.h>
-#include <stdlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "fingerprint.hpp"
+#include "key_names.hpp"
 #include "process.hpp"
+#include "small_file.hpp"
 #include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
 #include "zelko/ipc/os_error.hpp"
@@ -22,6 +25,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view k_comment_suffix = "@zelko-phone";
 constexpr std::string_view k_made_prefix = "generated-";
+constexpr std::string_view k_making_prefix = ".making.";
 
 // The n-th (0-based) word of `text`, words being separated by single
 // spaces; the last word asked for runs to the end when `rest` is set.
@@ -37,39 +41,33 @@ std::string word(const std::string& text, std::size_t n, bool rest = false) {
   return text.substr(start, rest ? std::string::npos : text.find(' ', start) - start);
 }
 
-// The key whose files are at `private_path`.
-std::expected<Key, std::string> load_key(const std::string& private_path, const std::string& name) {
-  const std::string public_path = private_path + ".pub";
-  const auto listed =
-      run_captured({"ssh-keygen", "-l", "-E", "sha256", "-f", public_path}, {}, 10s);
-  if (!listed) {
-    return std::unexpected(listed.error());
-  }
+// The key whose files are `file` and `file`.pub in `directory`.
+std::expected<Key, std::string> load_key(const TrustedDirectory& directory, const std::string& file,
+                                         const std::string& name) {
   Key key;
-  key.public_line = first_line(public_path);
+  key.public_line = first_line(directory.fd(), file + ".pub");
   const auto blob = key_blob(key.public_line);
   if (!blob) {
-    return std::unexpected(public_path + " holds no public key");
+    return std::unexpected(concat(directory.path(), "/", file, ".pub holds no public key"));
   }
   key.name = name;
   key.algorithm = word(key.public_line, 0);
   key.comment = word(key.public_line, 2, true);
-  key.fingerprint = word(*listed, 1);
-  key.private_path = private_path;
+  key.fingerprint = fingerprint(*blob);
+  key.file = file;
   key.blob = *blob;
   return key;
 }
 
-std::expected<void, std::string> keygen(const std::string& private_path, const std::string& type,
-                                        std::uint32_t bits, const std::string& name,
-                                        const std::function<bool()>& abandoned) {
-  std::vector<std::string> argv = {"ssh-keygen",        "-q", "-t",        type, "-N", "", "-C",
-                                   phone_comment(name), "-f", private_path};
+std::expected<void, std::string> keygen(const RunLimits& limits, const std::string& file,
+                                        const std::string& type, std::uint32_t bits,
+                                        const std::string& name) {
+  std::vector<std::string> argv = {"ssh-keygen",        "-q", "-t", type, "-N", "", "-C",
+                                   phone_comment(name), "-f", file};
   if (type == "rsa") {
     argv.insert(argv.end(), {"-b", std::to_string(bits)});
   }
-  // Large RSA keys take minutes; the client's leaving ends it sooner.
-  if (auto made = run_captured(argv, {}, 1200s, abandoned); !made) {
+  if (auto made = run_captured(argv, {}, limits); !made) {
     return std::unexpected(made.error());
   }
   return {};
@@ -90,78 +88,20 @@ std::optional<std::uint64_t> made_number(std::string_view file) {
   return n;
 }
 
-}  // namespace
-
-std::string phone_comment(const std::string& name) {
-  return name + std::string(k_comment_suffix);
-}
-
-std::expected<Key, std::string> make_or_load_key(const std::string& private_path,
-                                                 const std::string& type, std::uint32_t bits,
-                                                 const std::string& name) {
-  if (::access((private_path + ".pub").c_str(), R_OK) != 0) {
-    if (auto made = keygen(private_path, type, bits, name, {}); !made) {
-      return std::unexpected(made.error());
-    }
-  }
-  return load_key(private_path, name);
-}
-
-std::expected<Key, std::string> make_new_key(const std::string& directory, const std::string& type,
-                                             std::uint32_t bits, const std::string& name,
-                                             const std::function<bool()>& abandoned) {
-  // Made aside, in a directory of its own, then linked in under a free
-  // name: link never replaces a file that is there.
-  std::string scratch = directory + "/.making.XXXXXX";
-  if (::mkdtemp(scratch.data()) == nullptr) {
-    return std::unexpected("cannot make a key in " + directory + ": " +
-                           zelko_ipc::describe_os_error(errno));
-  }
-  const std::string made = scratch + "/key";
-  auto generated = keygen(made, type, bits, name, abandoned);
-  std::string path;
-  for (int n = 1; generated && path.empty(); ++n) {
-    const std::string candidate = directory + "/" + std::string(k_made_prefix) + std::to_string(n);
-    if (::link(made.c_str(), candidate.c_str()) != 0) {
-      if (errno != EEXIST) {
-        generated =
-            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(errno)));
-      }
-      continue;
-    }
-    if (::link((made + ".pub").c_str(), (candidate + ".pub").c_str()) == 0) {
-      path = candidate;
-    } else {
-      const int error = errno;
-      ::unlink(candidate.c_str());
-      if (error != EEXIST) {
-        generated =
-            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(error)));
-      }
-    }
-  }
-  ::unlink(made.c_str());
-  ::unlink((made + ".pub").c_str());
-  ::rmdir(scratch.c_str());
-  if (!generated) {
-    return std::unexpected(generated.error());
-  }
-  auto key = load_key(path, name);
-  if (!key) {
-    ::unlink(path.c_str());
-    ::unlink((path + ".pub").c_str());
-  }
-  return key;
-}
-
-std::expected<std::vector<Key>, std::string> load_made_keys(const std::string& directory) {
-  std::vector<std::pair<std::uint64_t, std::string>> found;
-  DIR* listing = ::opendir(directory.c_str());
+// The names in `directory`; fails rather than give a listing cut short,
+// which would lose keys.
+std::expected<std::vector<std::string>, std::string> names_in(const TrustedDirectory& directory) {
+  const int fd = ::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
   if (listing == nullptr) {
+    const int error = errno;
+    if (fd >= 0) {
+      ::close(fd);
+    }
     return std::unexpected(
-        concat("cannot read ", directory, ": ", zelko_ipc::describe_os_error(errno)));
+        concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(error)));
   }
-  // A listing cut short would lose keys: a failed read ends the start.
+  std::vector<std::string> names;
   int error = 0;
   while (true) {
     errno = 0;
@@ -170,37 +110,142 @@ std::expected<std::vector<Key>, std::string> load_made_keys(const std::string& d
       error = errno;
       break;
     }
-    if (const auto n = made_number(entry->d_name)) {
-      found.emplace_back(*n, directory + "/" + std::string(k_made_prefix) + std::to_string(*n));
-    }
+    names.emplace_back(entry->d_name);
   }
   ::closedir(listing);
   if (error != 0) {
     return std::unexpected(
-        concat("cannot read ", directory, ": ", zelko_ipc::describe_os_error(error)));
+        concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(error)));
   }
-  std::sort(found.begin(), found.end());
-  std::vector<Key> keys;
-  for (const auto& [n, path] : found) {
-    if (::access(path.c_str(), R_OK) != 0) {
-      continue;  // a public half alone is no key the phone holds
+  return names;
+}
+
+}  // namespace
+
+std::string phone_comment(const std::string& name) {
+  return name + std::string(k_comment_suffix);
+}
+
+std::expected<PhoneKeys, std::string> load_phone_keys(const TrustedDirectory& directory,
+                                                      const Stop& stop) {
+  struct Wanted {
+    const char* name;
+    const char* type;
+    std::uint32_t bits;
+  };
+  constexpr Wanted wanted[] = {
+      {"work", "ed25519", 0}, {"github", "ed25519", 0}, {"legacy", "rsa", 2048}};
+  PhoneKeys phone;
+  for (const Wanted& w : wanted) {
+    const std::string file = w.name;
+    if (::faccessat(directory.fd(), (file + ".pub").c_str(), R_OK, 0) != 0) {
+      if (auto made = keygen(RunLimits{directory.fd(), 60s, stop}, file, w.type, w.bits, w.name);
+          !made) {
+        return std::unexpected(made.error());
+      }
     }
-    const std::string comment = word(first_line(path + ".pub"), 2, true);
-    const std::string name = comment.ends_with(k_comment_suffix)
-                                 ? comment.substr(0, comment.size() - k_comment_suffix.size())
-                                 : comment;
-    auto key = load_key(path, name);
+    auto key = load_key(directory, file, w.name);
     if (!key) {
       return std::unexpected(key.error());
     }
-    keys.push_back(std::move(*key));
+    phone.keys.push_back(std::move(*key));
   }
-  return keys;
+  const auto names = names_in(directory);
+  if (!names) {
+    return std::unexpected(names.error());
+  }
+  std::vector<std::uint64_t> made;
+  for (const std::string& name : *names) {
+    if (name.starts_with(k_making_prefix)) {
+      // Left by a sim that was killed while it made a key.
+      remove_directory(directory.fd(), name);
+    } else if (const auto n = made_number(name)) {
+      made.push_back(*n);
+    }
+  }
+  std::sort(made.begin(), made.end());
+  for (const std::uint64_t n : made) {
+    const std::string file = std::string(k_made_prefix) + std::to_string(n);
+    if (::faccessat(directory.fd(), file.c_str(), R_OK, 0) != 0) {
+      continue;  // a public half alone is no key the phone holds
+    }
+    const std::string comment = word(first_line(directory.fd(), file + ".pub"), 2, true);
+    const std::string name = comment.ends_with(k_comment_suffix)
+                                 ? comment.substr(0, comment.size() - k_comment_suffix.size())
+                                 : comment;
+    const std::string fault = name_fault(name);
+    const bool taken = std::any_of(phone.keys.begin(), phone.keys.end(),
+                                   [&](const Key& other) { return other.name == name; });
+    if (!fault.empty() || taken) {
+      phone.skipped.push_back(concat("derodi-sim: left out the key in ", directory.path(), "/",
+                                     file, ": ", taken ? "its name is taken" : fault));
+      continue;
+    }
+    auto key = load_key(directory, file, name);
+    if (!key) {
+      return std::unexpected(key.error());
+    }
+    phone.keys.push_back(std::move(*key));
+  }
+  return phone;
 }
 
-void remove_key_files(const Key& key) {
-  ::unlink(key.private_path.c_str());
-  ::unlink((key.private_path + ".pub").c_str());
+std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
+                                             const std::string& type, std::uint32_t bits,
+                                             const std::string& name, const HangUpWatch& client) {
+  // Made aside, in a directory of its own, then linked in under a free
+  // name: link never replaces a file that is there.
+  std::string scratch;
+  for (int tries = 0; tries < 100 && scratch.empty(); ++tries) {
+    scratch = random_name(k_making_prefix);
+    if (::mkdirat(directory.fd(), scratch.c_str(), 0700) != 0) {
+      if (errno != EEXIST) {
+        return std::unexpected(concat("cannot make a key in ", directory.path(), ": ",
+                                      zelko_ipc::describe_os_error(errno)));
+      }
+      scratch.clear();
+    }
+  }
+  const std::string made = scratch + "/key";
+  // Large RSA keys take minutes; the client's leaving ends it sooner.
+  auto generated =
+      keygen(RunLimits{directory.fd(), 1200s, client.stop(), &client}, made, type, bits, name);
+  std::string file;
+  for (int n = 1; generated && file.empty(); ++n) {
+    const std::string candidate = std::string(k_made_prefix) + std::to_string(n);
+    if (::linkat(directory.fd(), made.c_str(), directory.fd(), candidate.c_str(), 0) != 0) {
+      if (errno != EEXIST) {
+        generated =
+            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(errno)));
+      }
+      continue;
+    }
+    if (::linkat(directory.fd(), (made + ".pub").c_str(), directory.fd(),
+                 (candidate + ".pub").c_str(), 0) == 0) {
+      file = candidate;
+    } else {
+      const int error = errno;
+      ::unlinkat(directory.fd(), candidate.c_str(), 0);
+      if (error != EEXIST) {
+        generated =
+            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(error)));
+      }
+    }
+  }
+  remove_directory(directory.fd(), scratch);
+  if (!generated) {
+    return std::unexpected(generated.error());
+  }
+  auto key = load_key(directory, file, name);
+  if (!key) {
+    remove_key_files(directory, file);
+  }
+  return key;
+}
+
+void remove_key_files(const TrustedDirectory& directory, const std::string& file) {
+  ::unlinkat(directory.fd(), file.c_str(), 0);
+  ::unlinkat(directory.fd(), (file + ".pub").c_str(), 0);
 }
 
 }  // namespace derodi_sim

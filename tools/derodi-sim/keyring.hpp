@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <expected>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "hang_up_watch.hpp"
+#include "trusted_directory.hpp"
 
 namespace derodi_sim {
 
@@ -16,34 +18,36 @@ struct Key {
   std::string fingerprint;  // "SHA256:..." as ssh-keygen computes it
   std::string comment;
   std::string public_line;  // the authorized_keys line, without its newline
-  std::string private_path;
-  std::string blob;  // the public key as the agent protocol carries it
+  std::string file;         // its private half, in the state directory
+  std::string blob;         // the public key as the agent protocol carries it
 };
 
 /// The comment of the keys the phone makes for `name`.
 [[nodiscard]] std::string phone_comment(const std::string& name);
 
-/// Loads the key pair at `private_path`, having ssh-keygen make it first
-/// when there is none (type "ed25519" or "rsa"; `bits` only for RSA).
-[[nodiscard]] std::expected<Key, std::string> make_or_load_key(const std::string& private_path,
-                                                               const std::string& type,
-                                                               std::uint32_t bits,
-                                                               const std::string& name);
+/// The keys the phone holds in `directory`: two ed25519 keys and one RSA
+/// key from the start (ssh-keygen makes them when they are missing), then
+/// those make_new_key made there before, in the order it made them. Made
+/// keys whose names the phone would refuse are left out, each with a line
+/// in `skipped`; so are those named like an earlier key.
+struct PhoneKeys {
+  std::vector<Key> keys;
+  std::vector<std::string> skipped;
+};
+[[nodiscard]] std::expected<PhoneKeys, std::string> load_phone_keys(
+    const TrustedDirectory& directory, const Stop& stop);
 
 /// Has ssh-keygen make a new key pair named `name` in `directory`, under
 /// the first free file name "generated-N": no file is ever overwritten.
-/// Gives up, ssh-keygen killed and nothing left, once `abandoned` says so.
-[[nodiscard]] std::expected<Key, std::string> make_new_key(const std::string& directory,
+/// Gives up, ssh-keygen killed and nothing left, once the sim stops or
+/// the client leaves.
+[[nodiscard]] std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
                                                            const std::string& type,
                                                            std::uint32_t bits,
                                                            const std::string& name,
-                                                           const std::function<bool()>& abandoned);
+                                                           const HangUpWatch& client);
 
-/// The keys make_new_key made in `directory`, in the order it made them.
-[[nodiscard]] std::expected<std::vector<Key>, std::string> load_made_keys(
-    const std::string& directory);
-
-/// Removes a key's two files.
-void remove_key_files(const Key& key);
+/// Removes the two files of the key whose private half is `file`.
+void remove_key_files(const TrustedDirectory& directory, const std::string& file);
 
 }  // namespace derodi_sim

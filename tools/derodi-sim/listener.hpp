@@ -6,32 +6,46 @@
 #include <expected>
 #include <string>
 
+#include "trusted_directory.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
 
-/// A listening socket at a path of the sim's own. It is bound under a
-/// temporary name and moved into place once it listens, so that a client
-/// that finds the file can always connect, and replaces a stale socket file
-/// left there. At the end it removes the file, if the file is still the one
-/// it made.
+/// The longest path a Unix socket can have (sun_path, less its NUL).
+inline constexpr std::size_t k_longest_socket_path = 107;
+
+/// Fails, naming `path`, its length and the limit, when clients cannot
+/// reach a socket at `path`: it is too long.
+[[nodiscard]] std::expected<void, std::string> check_socket_path(const std::string& path);
+
+/// A listening socket named `name` in a directory of the sim's own. It is
+/// bound under a temporary name and moved into place once it listens, so
+/// that a client that finds the file can always connect, and replaces a
+/// stale socket file left there. At the end it removes the file, if the
+/// file is still the one it made.
 class Listener {
  public:
-  [[nodiscard]] static std::expected<Listener, std::string> open(const std::string& path);
+  [[nodiscard]] static std::expected<Listener, std::string> open(const TrustedDirectory& directory,
+                                                                 const std::string& name);
 
   Listener(Listener&& other) noexcept = default;
   Listener& operator=(Listener&&) = delete;
   ~Listener();
 
   [[nodiscard]] int fd() const { return m_fd.get(); }
-  [[nodiscard]] const std::string& path() const { return m_path; }
 
  private:
-  Listener(zelko_ipc::Fd fd, std::string path, dev_t device, ino_t inode)
-      : m_fd(std::move(fd)), m_path(std::move(path)), m_device(device), m_inode(inode) {}
+  Listener(zelko_ipc::Fd fd, const TrustedDirectory& directory, std::string name, dev_t device,
+           ino_t inode)
+      : m_fd(std::move(fd)),
+        m_directory(&directory),
+        m_name(std::move(name)),
+        m_device(device),
+        m_inode(inode) {}
 
   zelko_ipc::Fd m_fd;
-  std::string m_path;
+  const TrustedDirectory* m_directory;
+  std::string m_name;
   dev_t m_device = 0;
   ino_t m_inode = 0;
 };

@@ -3,15 +3,17 @@
 
 #include <limits.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "text.hpp"
-#include "zelko/ipc/terminal.hpp"
-#include "zelko/ipc/utf8.hpp"
 
 namespace derodi_sim {
+
+Log::State::State(int log_fd) : fd(log_fd), give_up(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 Log::Log(int fd)
     : m_state(std::make_shared<State>(fd)), m_writer([state = m_state] { run(state); }) {}
@@ -22,8 +24,14 @@ Log::~Log() {
 
 void Log::write(std::string line) {
   // A line no longer than a pipe takes at once never waits half written.
+  // The sim's lines are made to fit; should one not, it is cut between
+  // two characters, and says so.
   if (line.size() >= PIPE_BUF) {
-    line.resize(PIPE_BUF - 4);
+    std::size_t end = PIPE_BUF - 4;
+    while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    line.resize(end);
     line += "...";
   }
   line.push_back('\n');
@@ -67,12 +75,14 @@ void Log::run(const std::shared_ptr<State>& shared) {
 bool Log::write_out(State& state, const std::string& line) {
   std::size_t done = 0;
   while (done < line.size()) {
-    pollfd room{state.fd, POLLOUT, 0};
-    if (::poll(&room, 1, 100) == 0) {
-      const std::lock_guard lock(state.mutex);
-      if (state.giving_up) {
-        return false;
-      }
+    pollfd room[2] = {{state.fd, POLLOUT, 0}, {state.give_up.get(), POLLIN, 0}};
+    if (::poll(room, 2, -1) < 0 && errno != EINTR) {
+      return false;
+    }
+    if (room[1].revents != 0) {
+      return false;
+    }
+    if (room[0].revents == 0) {
       continue;
     }
     const ssize_t written = ::write(state.fd, line.data() + done, line.size() - done);
@@ -97,8 +107,10 @@ void Log::stop(std::chrono::milliseconds grace) {
   state.stopping = true;
   state.changed.notify_all();
   if (!state.changed.wait_for(lock, grace, [&] { return state.done; })) {
-    state.giving_up = true;
-    state.changed.notify_all();
+    const std::uint64_t one = 1;
+    if (::write(state.give_up.get(), &one, sizeof one) < 0) {
+      // Already told.
+    }
     state.changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return state.done; });
   }
   const bool done = state.done;
@@ -109,14 +121,6 @@ void Log::stop(std::chrono::milliseconds grace) {
   } else {
     m_writer.detach();
   }
-}
-
-std::string shown(std::string_view text) {
-  const std::string valid = zelko_ipc::to_utf8_lossy(text);
-  std::string out(valid.size() * zelko_ipc::k_terminal_expansion, '\0');
-  out.resize(
-      static_cast<std::size_t>(zelko_ipc::write_for_terminal(out.data(), valid) - out.data()));
-  return out;
 }
 
 }  // namespace derodi_sim

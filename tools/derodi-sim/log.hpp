@@ -11,6 +11,8 @@
 #include <string_view>
 #include <thread>
 
+#include "zelko/ipc/fd.hpp"
+
 namespace derodi_sim {
 
 /// The sim's log on a descriptor (its standard error), written by a thread
@@ -26,7 +28,8 @@ class Log {
   ~Log();
 
   /// Queues `line` (without its newline). Texts from elsewhere in it go
-  /// through `shown` first.
+  /// through `foreign` first, so no line is longer than a pipe takes at
+  /// once.
   void write(std::string line);
 
   /// Writes what is queued within `grace`, then stops the writer.
@@ -36,13 +39,14 @@ class Log {
   // Shared with the writer, which may outlive the log when a write of its
   // never returns (a terminal held with Ctrl-S).
   struct State {
+    explicit State(int log_fd);
     int fd;
-    std::mutex mutex;  // guards what follows
+    zelko_ipc::Fd give_up;  // readable once a stop gives up on the writer
+    std::mutex mutex;       // guards what follows
     std::condition_variable changed;
     std::deque<std::string> lines;
     std::size_t dropped = 0;
     bool stopping = false;
-    bool giving_up = false;
     bool done = false;
   };
 
@@ -54,10 +58,5 @@ class Log {
   std::shared_ptr<State> m_state;
   std::thread m_writer;
 };
-
-/// `text` from elsewhere (a program's name, a user name) as a log may show
-/// it on a terminal: bytes that are no UTF-8 replaced, control characters,
-/// bidirectional marks and line separators written as visible escapes.
-[[nodiscard]] std::string shown(std::string_view text);
 
 }  // namespace derodi_sim

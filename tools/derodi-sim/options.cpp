@@ -47,7 +47,10 @@ FLAGS:
                                 it from a FIFO to wait (a sim that cannot start
                                 ends the FIFO without a line)
     --ask                       Ask on this terminal about every approval
-                                (y or n; no answer in 60 seconds refuses)
+                                (y or n; no answer within --ask-time refuses,
+                                and so does a terminal that does not take the
+                                question in that time, its output paused)
+    --ask-time SECONDS          The time to answer (1 to 3600, default 60)
     --stale                     Key metadata is STALE: keys show it and getpub
                                 fails
     --refuse                    The phone declines every approval of a window
@@ -97,6 +100,13 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       state_dir_given = true;
     } else if (flag == "--ready-file" && has_value) {
       options.ready_file = arguments[++i];
+    } else if (flag == "--ask-time" && has_value) {
+      const std::string_view value = arguments[++i];
+      const auto seconds = zelko_ipc::parse_unsigned_decimal(value, 3600);
+      if (!seconds || *seconds == 0) {
+        return std::unexpected(quoted(value).append(" is not a number of seconds (1 to 3600)"));
+      }
+      options.behaviour.answer_time = std::chrono::seconds(*seconds);
     } else if (flag == "--approval-delay" && has_value) {
       const std::string_view value = arguments[++i];
       const auto seconds = zelko_ipc::parse_unsigned_decimal(value, 3600);
@@ -121,6 +131,7 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
     options.keep_state = true;
   } else {
     options.state_dir = options.runtime_dir + "/zelko/sim-state";
+    options.state_dir_is_default = true;
   }
   return options;
 }

@@ -11,10 +11,11 @@
 namespace derodi_sim {
 
 struct Options {
-  std::string runtime_dir;  // where zelko/control.sock and zelko/agent.sock go
-  std::string state_dir;    // where the phone's key files live
-  bool keep_state = false;  // keep the key files when the sim stops
-  std::string ready_file;   // told the agent endpoint once the sim listens
+  std::string runtime_dir;            // where zelko/control.sock and zelko/agent.sock go
+  std::string state_dir;              // where the phone's key files live
+  bool state_dir_is_default = false;  // the sim's own, in the runtime directory
+  bool keep_state = false;            // keep the key files when the sim stops
+  std::string ready_file;             // told the agent endpoint once the sim listens
   Behaviour behaviour;
   bool help = false;
 };

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "fingerprint.hpp"
+#include "foreign_text.hpp"
 #include "key_names.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
@@ -18,9 +19,6 @@ using zelko_ipc::ControlRequest;
 namespace wire = zelko_ipc::daemon;
 using zelko_ipc::Overloaded;
 using Clock = std::chrono::system_clock;
-
-// How long the user has to answer a question on the terminal.
-constexpr std::chrono::seconds k_answer_time{60};
 
 std::string error(std::string_view message) {
   return wire::error_answer(message);
@@ -52,7 +50,7 @@ std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
 
 }  // namespace
 
-std::string Phone::answer(const ControlRequest& request, const Client& client) {
+std::string Phone::answer(const ControlRequest& request, const HangUpWatch& client) {
   return std::visit(
       Overloaded{
           [&](const ControlRequest::Status&) { return status(); },
@@ -119,9 +117,9 @@ std::string Phone::public_key(const std::string& name) const {
   return error(std::string("no key named ").append(quoted(name)).append(" on the phone"));
 }
 
-void Phone::tell(std::string_view asked, std::string_view outcome) const {
+void Phone::tell(std::string_view decided, std::string_view asked) const {
   if (!m_behaviour.quiet) {
-    m_log.write(std::string("derodi-sim: phone: ").append(asked).append(": ").append(outcome));
+    m_log.write(concat("derodi-sim: phone: ", decided, ": ", asked));
   }
 }
 
@@ -129,42 +127,43 @@ std::string Phone::shown_key(std::string_view key_blob) const {
   const std::lock_guard lock(m_mutex);
   for (const Key& key : m_keys) {
     if (key.blob == key_blob) {
-      return concat(quoted(key.name), " ", key.fingerprint);
+      return concat(foreign(key.name), " ", key.fingerprint);
     }
   }
   return concat("an unknown key ", fingerprint(key_blob));
 }
 
-Phone::Decision Phone::decide(const Client& client, std::string_view asked,
+Phone::Decision Phone::decide(const HangUpWatch& client, std::string_view asked,
                               bool refused_by_behaviour) const {
   if (m_asker) {
-    switch (m_asker->ask(asked, client, m_stopping, k_answer_time)) {
+    switch (m_asker->ask(asked, client, m_behaviour.answer_time)) {
       case Asker::Answer::yes:
         return Decision::approved;
       case Asker::Answer::no:
-        tell(asked, "refused on the phone");
+        tell(decision::refused_on_the_phone, asked);
         return Decision::refused;
       case Asker::Answer::unanswered:
-        tell(asked, "refused, no answer in time");
+        tell(decision::unanswered, asked);
+        return Decision::refused;
+      case Asker::Answer::not_shown:
+        tell(decision::not_shown, asked);
         return Decision::refused;
       case Asker::Answer::client_left:
-        tell(asked, "cancelled, the client left");
-        return Decision::cancelled;
       case Asker::Answer::stopping:
         break;
     }
-  } else if (client.stays_for(m_behaviour.approval_delay) && !m_stopping) {
+  } else if (client.stays_for(m_behaviour.approval_delay)) {
     if (!refused_by_behaviour) {
       return Decision::approved;
     }
-    tell(asked, "refused");
+    tell(decision::refused, asked);
     return Decision::refused;
   }
-  tell(asked, m_stopping ? "cancelled, the sim is stopping" : "cancelled, the client left");
+  tell(m_stop.requested() ? decision::stopping : decision::client_left, asked);
   return Decision::cancelled;
 }
 
-bool Phone::approves_signature(const Client& client, const SignatureRequest& signature) {
+bool Phone::approves_signature(const HangUpWatch& client, const SignatureRequest& signature) {
   const std::string asked = concat("signature with ", shown_key(signature.key_blob), ": ",
                                    signature.what, ", asked by ", signature.who);
   bool in_window = false;
@@ -172,34 +171,34 @@ bool Phone::approves_signature(const Client& client, const SignatureRequest& sig
     const std::lock_guard lock(m_mutex);
     in_window = window_open();
   }
-  if (in_window && signature.in_window_scope) {
-    tell(asked, "approved by the window");
+  if (in_window && signature.in_window_scope && !m_stop.requested()) {
+    tell(decision::by_the_window, asked);
     return true;
   }
   if (m_behaviour.refuse_signatures) {
-    tell(asked, in_window ? "refused, outside the window's scope" : "refused outside a window");
+    tell(in_window ? decision::outside_the_scope : decision::outside_a_window, asked);
     return false;
   }
   if (decide(client, asked, false) != Decision::approved) {
     return false;
   }
-  tell(asked, "approved");
+  tell(decision::approved, asked);
   return true;
 }
 
-std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
+std::string Phone::authorize(std::uint32_t minutes, const HangUpWatch& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
   const std::string asked =
       concat("authorization window of ", std::to_string(minutes), " min for ", k_window_scope);
   if (minutes > k_longest_window) {
-    tell(asked, "refused, longer than a week");
+    tell(decision::too_long, asked);
     return error(concat("a window can last at most ", std::to_string(k_longest_window),
                         " minutes (a week)"));
   }
   if (m_behaviour.refuse_trusted_destination) {
-    tell(asked, "refused, no trusted destination");
+    tell(decision::no_trusted_destination, asked);
     return error("no trusted destination has been confirmed on the phone yet");
   }
   switch (decide(client, asked, m_behaviour.refuse)) {
@@ -210,7 +209,7 @@ std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
     case Decision::cancelled:
       return error("the request was cancelled");
   }
-  tell(asked, "approved");
+  tell(decision::approved, asked);
   const std::lock_guard lock(m_mutex);
   m_window_expires = Clock::now() + std::chrono::minutes(minutes);
   const auto seconds =
@@ -218,7 +217,7 @@ std::string Phone::authorize(std::uint32_t minutes, const Client& client) {
   return wire::authorized_answer(static_cast<std::uint64_t>(seconds.count()), k_window_scope);
 }
 
-std::string Phone::generate(const ControlRequest::Generate& request, const Client& client) {
+std::string Phone::generate(const ControlRequest::Generate& request, const HangUpWatch& client) {
   if (std::string fault = name_fault(request.name); !fault.empty()) {
     return error(fault);
   }
@@ -248,7 +247,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
     m_making.erase(request.name);
   };
   const std::string asked =
-      concat("key generation of ", quoted(request.name), " (", request.key_type, ")");
+      concat("key generation of ", foreign(request.name), " (", request.key_type, ")");
   switch (decide(client, asked, m_behaviour.refuse)) {
     case Decision::approved:
       break;
@@ -261,22 +260,19 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
   }
   // Making a large RSA key takes long: it stops when the client leaves or
   // the sim stops.
-  const auto abandoned = [&] {
-    return m_stopping || !client.stays_for(std::chrono::milliseconds(0));
-  };
   auto key = make_new_key(m_key_directory, request.key_type,
-                          request.bits == 0 ? 4096 : request.bits, request.name, abandoned);
+                          request.bits == 0 ? 4096 : request.bits, request.name, client);
   if (!key) {
     release();
-    if (abandoned()) {
-      tell(asked, m_stopping ? "approved, then cancelled, the sim is stopping"
-                             : "approved, then cancelled, the client left");
+    if (!client.stays()) {
+      tell(m_stop.requested() ? decision::made_then_stopping : decision::made_then_client_left,
+           asked);
       return error("the request was cancelled");
     }
     return error(concat("the phone could not make the key: ", key.error()));
   }
-  if (auto added = m_agent.add(*key); !added || m_stopping) {
-    remove_key_files(*key);
+  if (auto added = m_agent.add(m_key_directory, *key, m_stop); !added || m_stop.requested()) {
+    remove_key_files(m_key_directory, key->file);
     release();
     return error(added ? std::string("the request was cancelled")
                        : "the agent refused the new key: " + added.error());
@@ -286,7 +282,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const Clien
     m_keys.push_back(*key);
     m_making.erase(request.name);
   }
-  tell(asked, concat("approved, made ", key->fingerprint));
+  tell(decision::approved, concat(asked, ", made ", key->fingerprint));
   return wire::generated_answer(key->public_line, key->fingerprint, key->name);
 }
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -12,9 +11,10 @@
 
 #include "agent.hpp"
 #include "asker.hpp"
-#include "client.hpp"
+#include "hang_up_watch.hpp"
 #include "keyring.hpp"
 #include "log.hpp"
+#include "trusted_directory.hpp"
 #include "zelko/ipc/messages.hpp"
 
 namespace derodi_sim {
@@ -28,6 +28,7 @@ struct Behaviour {
   std::chrono::seconds approval_delay{0};   // time the user takes to decide
   bool quiet = false;                       // no line for each decision
   bool ask = false;                         // the user decides on the terminal
+  std::chrono::seconds answer_time{60};     // how long the user has to answer there
 };
 
 /// The scope of every window the phone grants, and what it covers: a
@@ -45,34 +46,57 @@ struct SignatureRequest {
   std::string who;               // the program that asked
 };
 
+/// The phone's decisions, as its lines begin.
+namespace decision {
+inline constexpr std::string_view approved = "approved";
+inline constexpr std::string_view by_the_window = "approved by the window";
+inline constexpr std::string_view outside_a_window = "refused outside a window";
+inline constexpr std::string_view outside_the_scope = "refused, outside the window's scope";
+inline constexpr std::string_view refused = "refused";
+inline constexpr std::string_view refused_on_the_phone = "refused on the phone";
+inline constexpr std::string_view unanswered = "refused, no answer in time";
+inline constexpr std::string_view not_shown =
+    "refused, the terminal did not take the question in time";
+inline constexpr std::string_view too_long = "refused, longer than a week";
+inline constexpr std::string_view no_trusted_destination = "refused, no trusted destination";
+inline constexpr std::string_view client_left = "cancelled, the client left";
+inline constexpr std::string_view stopping = "cancelled, the sim is stopping";
+inline constexpr std::string_view made_then_client_left =
+    "approved, then cancelled, the client left";
+inline constexpr std::string_view made_then_stopping =
+    "approved, then cancelled, the sim is stopping";
+}  // namespace decision
+
 /// One paired phone with real keys, served through a real agent. Every
 /// request may come from another thread at the same time.
 class Phone {
  public:
   /// A phone whose keys are in `keys` and `agent`, offered to SSH clients
   /// at `endpoint`; keys it makes go to `key_directory`. Its decisions are
-  /// told in `log`, and asked of `asker` when there is one.
+  /// told in `log`, and asked of `asker` when there is one. Once `stop` is
+  /// asked for, nothing more is granted.
   Phone(Behaviour behaviour, const Agent& agent, Log& log, std::optional<Asker> asker,
-        std::string endpoint, std::string key_directory, std::vector<Key> keys)
+        std::string endpoint, const TrustedDirectory& key_directory, std::vector<Key> keys,
+        const Stop& stop)
       : m_behaviour(behaviour),
         m_agent(agent),
         m_log(log),
         m_asker(std::move(asker)),
         m_endpoint(std::move(endpoint)),
-        m_key_directory(std::move(key_directory)),
+        m_key_directory(key_directory),
+        m_stop(stop),
         m_keys(std::move(keys)) {}
 
   /// The phone's answer payload to one request from `client`, which may
   /// leave while the user decides: then nothing is granted.
-  [[nodiscard]] std::string answer(const zelko_ipc::ControlRequest& request, const Client& client);
+  [[nodiscard]] std::string answer(const zelko_ipc::ControlRequest& request,
+                                   const HangUpWatch& client);
 
   /// Whether the phone lets `signature` for `client` through: at once
   /// inside an authorization window that covers it, otherwise as the user
   /// decides.
-  [[nodiscard]] bool approves_signature(const Client& client, const SignatureRequest& signature);
-
-  /// From now on nothing more is granted.
-  void stop() { m_stopping = true; }
+  [[nodiscard]] bool approves_signature(const HangUpWatch& client,
+                                        const SignatureRequest& signature);
 
  private:
   enum class Decision { approved, refused, cancelled };
@@ -80,25 +104,27 @@ class Phone {
   std::string status() const;
   std::string keys() const;
   std::string public_key(const std::string& name) const;
-  std::string authorize(std::uint32_t minutes, const Client& client);
-  std::string generate(const zelko_ipc::ControlRequest::Generate& request, const Client& client);
+  std::string authorize(std::uint32_t minutes, const HangUpWatch& client);
+  std::string generate(const zelko_ipc::ControlRequest::Generate& request,
+                       const HangUpWatch& client);
   /// The user's decision on `asked` for `client`, told in the log unless
   /// it is an approval (whose line says what it led to).
-  [[nodiscard]] Decision decide(const Client& client, std::string_view asked,
+  [[nodiscard]] Decision decide(const HangUpWatch& client, std::string_view asked,
                                 bool refused_by_behaviour) const;
   [[nodiscard]] bool window_open() const;
   /// The key a request names, as the phone shows it: "'NAME' FINGERPRINT".
   [[nodiscard]] std::string shown_key(std::string_view key_blob) const;
-  /// One line in the log: what the phone was asked, and its decision.
-  void tell(std::string_view asked, std::string_view outcome) const;
+  /// One line in the log: the phone's decision first, then what it was
+  /// asked.
+  void tell(std::string_view decided, std::string_view asked) const;
 
   Behaviour m_behaviour;
   const Agent& m_agent;
   Log& m_log;
   mutable std::optional<Asker> m_asker;
   std::string m_endpoint;
-  std::string m_key_directory;
-  std::atomic<bool> m_stopping{false};
+  const TrustedDirectory& m_key_directory;
+  const Stop& m_stop;
   mutable std::mutex m_mutex;  // guards what follows
   std::vector<Key> m_keys;
   std::set<std::string> m_making;  // names of keys being made

@@ -4,12 +4,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
-#include <cstring>
 
 #include "zelko/ipc/os_error.hpp"
 
@@ -37,54 +38,90 @@ bool leads_elsewhere(std::string_view name) {
   return name == "SSH_AUTH_SOCK" || name == "SSH_AGENT_PID" || name.starts_with("SSH_ASKPASS");
 }
 
-// Reads both streams to their end; false when `give_up` said so first.
-bool read_both(int out_fd, int err_fd, std::string& out, std::string& err,
-               const std::function<bool()>& give_up) {
-  pollfd streams[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+// The signals the sim ignores, which its children get back as they were.
+constexpr std::array k_ignored_here = {SIGPIPE, SIGTTOU, SIGTTIN};
+
+std::expected<std::array<zelko_ipc::Fd, 2>, std::string> make_pipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    return std::unexpected(zelko_ipc::describe_os_error(errno));
+  }
+  return std::array{zelko_ipc::Fd(ends[0]), zelko_ipc::Fd(ends[1])};
+}
+
+// The file actions and attributes of one spawn, released at the end.
+class Spawn {
+ public:
+  Spawn() {
+    posix_spawn_file_actions_init(&m_actions);
+    posix_spawnattr_init(&m_attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : k_ignored_here) {
+      sigaddset(&defaults, signal);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&m_attributes, &defaults);
+    posix_spawnattr_setsigmask(&m_attributes, &none);
+    posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+  Spawn(const Spawn&) = delete;
+  Spawn& operator=(const Spawn&) = delete;
+  ~Spawn() {
+    posix_spawn_file_actions_destroy(&m_actions);
+    posix_spawnattr_destroy(&m_attributes);
+  }
+
+  posix_spawn_file_actions_t* actions() { return &m_actions; }
+  const posix_spawnattr_t* attributes() const { return &m_attributes; }
+
+ private:
+  posix_spawn_file_actions_t m_actions;
+  posix_spawnattr_t m_attributes;
+};
+
+// Reads both streams to their end; false when the sim stops, the client
+// leaves or `deadline` passes first.
+bool read_both(int out_fd, int err_fd, std::string& out, std::string& err, const RunLimits& limits,
+               std::chrono::steady_clock::time_point deadline) {
+  pollfd watched[4] = {{out_fd, POLLIN, 0},
+                       {err_fd, POLLIN, 0},
+                       {limits.stop.fd(), POLLIN, 0},
+                       {limits.client != nullptr ? limits.client->connection() : -1, 0, 0}};
   std::string* sinks[2] = {&out, &err};
   int open_streams = 2;
   while (open_streams > 0) {
-    if (give_up()) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
       return false;
     }
-    if (::poll(streams, 2, 100) < 0 && errno != EINTR) {
-      return true;
+    const int ready = ::poll(watched, 4, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) {
+      return false;
+    }
+    if (ready <= 0) {
+      continue;
+    }
+    if (watched[2].revents != 0 || watched[3].revents != 0) {
+      return false;
     }
     for (int i = 0; i < 2; ++i) {
-      if (streams[i].fd < 0 || streams[i].revents == 0) {
+      if (watched[i].fd < 0 || watched[i].revents == 0) {
         continue;
       }
       char chunk[4096];
-      const ssize_t got = ::read(streams[i].fd, chunk, sizeof chunk);
+      const ssize_t got = ::read(watched[i].fd, chunk, sizeof chunk);
       if (got > 0) {
         sinks[i]->append(chunk, static_cast<std::size_t>(got));
       } else if (got == 0 || errno != EINTR) {
-        streams[i].fd = -1;
+        watched[i].fd = -1;
         --open_streams;
       }
     }
   }
   return true;
-}
-
-// Starts `args` with `envp`, standard input from /dev/null and standard
-// output and error into `out` and `err`. The program gets SIGKILL when the
-// calling thread ends. Returns its id, or -1.
-pid_t spawn(const std::vector<char*>& args, const std::vector<char*>& envp, int out, int err) {
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
-      ::_exit(127);
-    }
-    const int null = ::open("/dev/null", O_RDONLY);
-    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
-      ::_exit(127);
-    }
-    ::execvpe(args[0], args.data(), envp.data());
-    ::_exit(127);
-  }
-  return pid;
 }
 
 }  // namespace
@@ -107,40 +144,39 @@ std::vector<std::string> child_environment(const std::vector<std::string>& setti
 
 std::expected<std::string, std::string> run_captured(const std::vector<std::string>& argv,
                                                      const std::vector<std::string>& settings,
-                                                     std::chrono::seconds time_limit,
-                                                     const std::function<bool()>& abandoned) {
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
-    return std::unexpected(zelko_ipc::describe_os_error(errno));
+                                                     const RunLimits& limits) {
+  auto out_pipe = make_pipe();
+  auto err_pipe = make_pipe();
+  if (!out_pipe || !err_pipe) {
+    return std::unexpected("cannot run " + argv[0] + ": " +
+                           (out_pipe ? err_pipe.error() : out_pipe.error()));
   }
-  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    return std::unexpected(zelko_ipc::describe_os_error(errno));
+  Spawn spawn;
+  posix_spawn_file_actions_addopen(spawn.actions(), 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(spawn.actions(), (*out_pipe)[1].get(), 1);
+  posix_spawn_file_actions_adddup2(spawn.actions(), (*err_pipe)[1].get(), 2);
+  // Copied above the descriptor it becomes first: a dup2 onto itself would
+  // leave it closed on exec.
+  const zelko_ipc::Fd passed(limits.passed < 0 ? -1 : ::fcntl(limits.passed, F_DUPFD_CLOEXEC, 10));
+  if (passed) {
+    posix_spawn_file_actions_adddup2(spawn.actions(), passed.get(), k_passed_fd);
   }
+  posix_spawn_file_actions_addfchdir_np(spawn.actions(), limits.directory);
   const auto args = pointers(argv);
   const auto environment = child_environment(settings);
-  const auto envp = pointers(environment);
-  const pid_t pid = spawn(args, envp, out_pipe[1], err_pipe[1]);
-  const int spawn_error = errno;
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  const auto deadline = std::chrono::steady_clock::now() + time_limit;
-  bool late = false;
-  const auto give_up = [&] {
-    late = std::chrono::steady_clock::now() > deadline;
-    return late || (abandoned && abandoned());
-  };
+  pid_t pid = -1;
+  const int spawned = ::posix_spawnp(&pid, args[0], spawn.actions(), spawn.attributes(),
+                                     args.data(), pointers(environment).data());
+  (*out_pipe)[1].reset();
+  (*err_pipe)[1].reset();
+  if (spawned != 0) {
+    return std::unexpected("cannot run " + argv[0] + ": " + zelko_ipc::describe_os_error(spawned));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limits.time_limit;
   std::string out;
   std::string err;
-  const bool finished = pid < 0 || read_both(out_pipe[0], err_pipe[0], out, err, give_up);
-  ::close(out_pipe[0]);
-  ::close(err_pipe[0]);
-  if (pid < 0) {
-    return std::unexpected("cannot run " + argv[0] + ": " +
-                           zelko_ipc::describe_os_error(spawn_error));
-  }
+  const bool finished =
+      read_both((*out_pipe)[0].get(), (*err_pipe)[0].get(), out, err, limits, deadline);
   if (!finished) {
     ::kill(pid, SIGKILL);
   }
@@ -148,9 +184,14 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (!finished) {
-    return std::unexpected(late ? argv[0] + " did not finish within " +
-                                      std::to_string(time_limit.count()) + " s"
-                                : argv[0] + " was stopped: the request was abandoned");
+    if (limits.stop.requested()) {
+      return std::unexpected(argv[0] + " was stopped: the sim is stopping");
+    }
+    if (limits.client != nullptr && !limits.client->stays()) {
+      return std::unexpected(argv[0] + " was stopped: the request was abandoned");
+    }
+    return std::unexpected(argv[0] + " did not finish within " +
+                           std::to_string(limits.time_limit.count()) + " s");
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) {
@@ -168,7 +209,7 @@ namespace {
 // ssh-agent is one) clears the parent-death signal, so the guardian keeps
 // it, runs the program as a child of its own, and passes the signal on.
 [[noreturn]] void guard(const std::vector<char*>& argv, const std::vector<char*>& envp, pid_t sim,
-                        int errors) {
+                        int directory, int output, int errors) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
@@ -186,10 +227,11 @@ namespace {
   // stops the agent in order.
   ::prctl(PR_SET_NAME, "agent-guard");
   ::setpgid(0, 0);
-  const int null = ::open("/dev/null", O_RDWR);
-  // Nothing of the program's reaches the terminal: its errors go to the
-  // sim, which tells them, so it can never be stopped for writing there.
-  if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(errors, 2) < 0) {
+  const int null = ::open("/dev/null", O_RDONLY);
+  // Nothing of the program's reaches the terminal: what it says goes to
+  // the sim, so it can never be stopped for writing there.
+  if (null < 0 || ::fchdir(directory) != 0 || ::dup2(null, 0) < 0 || ::dup2(output, 1) < 0 ||
+      ::dup2(errors, 2) < 0) {
     ::_exit(127);
   }
   const pid_t program = ::fork();
@@ -197,12 +239,16 @@ namespace {
     ::_exit(127);
   }
   if (program == 0) {
+    for (const int signal : k_ignored_here) {
+      ::signal(signal, SIG_DFL);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::execvpe(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
+  ::close(1);
   while (true) {
     int signal = 0;
     if (::sigwait(&signals, &signal) != 0) {
@@ -222,25 +268,25 @@ namespace {
 
 }  // namespace
 
-std::expected<Child, std::string> start_child(const std::vector<std::string>& argv) {
+std::expected<Child, std::string> start_child(const std::vector<std::string>& argv, int directory) {
   const auto args = pointers(argv);
   const auto environment = child_environment();
   const auto envp = pointers(environment);
-  int errors[2];
-  if (::pipe2(errors, O_CLOEXEC) != 0) {
-    return std::unexpected("cannot start " + argv[0] + ": " + zelko_ipc::describe_os_error(errno));
+  auto output = make_pipe();
+  auto errors = make_pipe();
+  if (!output || !errors) {
+    return std::unexpected("cannot start " + argv[0] + ": " +
+                           (output ? errors.error() : output.error()));
   }
   const pid_t sim = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    guard(args, envp, sim, errors[1]);
+    guard(args, envp, sim, directory, (*output)[1].get(), (*errors)[1].get());
   }
-  ::close(errors[1]);
   if (pid < 0) {
-    ::close(errors[0]);
     return std::unexpected("cannot start " + argv[0] + ": " + zelko_ipc::describe_os_error(errno));
   }
-  return Child{pid, zelko_ipc::Fd(errors[0])};
+  return Child{pid, std::move((*output)[0]), std::move((*errors)[0])};
 }
 
 }  // namespace derodi_sim

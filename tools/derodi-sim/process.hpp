@@ -5,10 +5,10 @@
 
 #include <chrono>
 #include <expected>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "hang_up_watch.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
@@ -20,27 +20,42 @@ namespace derodi_sim {
 [[nodiscard]] std::vector<std::string> child_environment(
     const std::vector<std::string>& settings = {});
 
-/// Runs `argv` (found on PATH) to completion in child_environment(settings),
-/// standard input from /dev/null. Returns its standard output, or a message
-/// with its standard error when it fails. The program is killed when it
-/// runs longer than `time_limit`, when `abandoned` (asked every tenth of a
-/// second) says so, and when the thread that runs it ends.
+/// How a short-lived program runs: in the directory `directory` (a
+/// descriptor), with `settings` added to child_environment(), for at most
+/// `time_limit`; ended early when the sim stops, or when the client
+/// watched by `client` (when there is one) leaves. A descriptor in `passed`
+/// is the program's descriptor 3 (k_passed_fd).
+struct RunLimits {
+  int directory;
+  std::chrono::seconds time_limit;
+  const Stop& stop;
+  const HangUpWatch* client = nullptr;
+  int passed = -1;
+};
+inline constexpr int k_passed_fd = 3;
+
+/// Runs `argv` (found on PATH) to completion, standard input from
+/// /dev/null, and returns its standard output, or a message with its
+/// standard error when it fails or is ended early.
 [[nodiscard]] std::expected<std::string, std::string> run_captured(
     const std::vector<std::string>& argv, const std::vector<std::string>& settings,
-    std::chrono::seconds time_limit, const std::function<bool()>& abandoned = {});
+    const RunLimits& limits);
 
 /// A program running in the background under its guardian (see start_child).
 struct Child {
   pid_t guardian = -1;
+  zelko_ipc::Fd output;  // the reading end of the program's standard output
   zelko_ipc::Fd errors;  // the reading end of the program's standard error
 };
 
-/// Starts `argv` (found on PATH) in the background in child_environment(),
-/// standard input and output on /dev/null and standard error into a pipe,
-/// under a guardian process: the program ends when the guardian is sent
-/// SIGTERM, and when this process ends, however it ends; the guardian
-/// exits when the program does. Program and guardian share a process group
-/// of their own, whose id is the guardian's.
-[[nodiscard]] std::expected<Child, std::string> start_child(const std::vector<std::string>& argv);
+/// Starts `argv` (found on PATH) in the background in the directory
+/// `directory` (a descriptor) and child_environment(), standard input on
+/// /dev/null, standard output and error into pipes, under a guardian
+/// process: the program ends when the guardian is sent SIGTERM, and when
+/// this process ends, however it ends; the guardian exits when the program
+/// does. Program and guardian share a process group of their own, whose id
+/// is the guardian's.
+[[nodiscard]] std::expected<Child, std::string> start_child(const std::vector<std::string>& argv,
+                                                            int directory);
 
 }  // namespace derodi_sim

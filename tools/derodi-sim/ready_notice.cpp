@@ -12,29 +12,68 @@
 
 namespace derodi_sim {
 
-bool ReadyNotice::deliver() {
-  // Not blocking: a FIFO without a reader fails at once (ENXIO) and is
-  // tried again; for anything else the flag changes nothing.
-  zelko_ipc::Fd fd(
-      ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (!fd && errno == ENXIO) {
-    return false;
+namespace {
+
+// How long a sim that cannot start waits for a FIFO's reader to come.
+constexpr std::chrono::seconds k_reader_time{10};
+
+}  // namespace
+
+ReadyNotice::ReadyNotice(std::string path, std::string line,
+                         std::function<void(const std::string&)> on_failure)
+    : m_path(std::move(path)),
+      m_writer([this, line = std::move(line), on_failure = std::move(on_failure)] {
+        deliver(line, on_failure);
+      }) {}
+
+void ReadyNotice::deliver(const std::string& line,
+                          const std::function<void(const std::string&)>& on_failure) {
+  // For a FIFO, this waits until a reader has it open.
+  const zelko_ipc::Fd fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  std::string failure;
+  std::unique_lock lock(m_mutex);
+  if (!m_given_up) {
+    if (!fd) {
+      failure = zelko_ipc::describe_os_error(errno);
+    } else if (auto written = zelko_ipc::write_all(fd.get(), line); !written) {
+      failure = written.error().text;
+    }
   }
-  if (!fd) {
-    m_failure = zelko_ipc::describe_os_error(errno);
-    return true;
+  m_done = true;
+  m_changed.notify_all();
+  lock.unlock();
+  if (!failure.empty() && on_failure) {
+    on_failure(failure);
   }
-  if (auto written = zelko_ipc::write_all(fd.get(), m_line); !written) {
-    m_failure = written.error().text;
+}
+
+bool ReadyNotice::wait_for(std::chrono::milliseconds limit) {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, limit, [&] { return m_done; });
+}
+
+ReadyNotice::~ReadyNotice() {
+  std::unique_lock lock(m_mutex);
+  if (!m_done) {
+    // The writer waits in its open for a reader: one that opens and leaves
+    // at once lets it go, and it writes nothing.
+    m_given_up = true;
+    lock.unlock();
+    const zelko_ipc::Fd reader(::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    m_writer.join();
+    return;
   }
-  return true;
+  lock.unlock();
+  m_writer.join();
 }
 
 void ReadyNotice::let_waiting_reader_go(const std::string& path) {
   struct stat info {};
-  if (!path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
-    const zelko_ipc::Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode)) {
+    return;
   }
+  ReadyNotice notice(path, "", nullptr);
+  (void)notice.wait_for(k_reader_time);
 }
 
 }  // namespace derodi_sim

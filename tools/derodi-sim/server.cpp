@@ -11,13 +11,11 @@
 
 namespace derodi_sim {
 
-Server::Server(Listener listener, Handler handler)
-    : m_listener(std::move(listener)), m_handler(std::move(handler)) {
-  int ends[2] = {-1, -1};
-  if (::pipe2(ends, O_CLOEXEC) == 0) {
-    m_wake_read.reset(ends[0]);
-    m_wake_write.reset(ends[1]);
-  }
+Server::Server(Listener listener, Handler handler, const Stop& stop)
+    : m_listener(std::move(listener)),
+      m_handler(std::move(handler)),
+      m_stop(stop),
+      m_spare(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
   m_acceptor = std::thread([this] { accept_loop(); });
 }
 
@@ -27,7 +25,7 @@ Server::~Server() {
 
 void Server::accept_loop() {
   while (true) {
-    pollfd waiting[2] = {{m_listener.fd(), POLLIN, 0}, {m_wake_read.get(), POLLIN, 0}};
+    pollfd waiting[2] = {{m_listener.fd(), POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
     if (::poll(waiting, 2, -1) < 0) {
       if (errno == EINTR) {
         continue;
@@ -42,13 +40,25 @@ void Server::accept_loop() {
     join_finished();
     if (fd) {
       serve(std::move(fd));
-    } else if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-      // Out of descriptors or memory, the connection waits in the backlog:
-      // a pause (cut short by stop), not a spin, before the next try.
-      pollfd wake{m_wake_read.get(), POLLIN, 0};
-      ::poll(&wake, 1, 100);
+    } else if (error == EMFILE || error == ENFILE) {
+      turn_away();
+    } else if (error == ENOBUFS || error == ENOMEM) {
+      // Out of memory, the connection waits in the backlog: a pause, cut
+      // short by a stop, rather than a spin, before the next try.
+      pollfd stop{m_stop.fd(), POLLIN, 0};
+      ::poll(&stop, 1, 100);
     }
   }
+}
+
+void Server::turn_away() {
+  // Out of descriptors, the connection would wait in the backlog and keep
+  // the listener readable: the descriptor held back makes room to accept
+  // it and close it at once, so the client sees the end and nothing spins.
+  m_spare.reset();
+  zelko_ipc::Fd turned_away(::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+  turned_away.reset();
+  m_spare.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
 
 void Server::serve(zelko_ipc::Fd fd) {
@@ -92,10 +102,7 @@ void Server::stop() {
   if (!m_acceptor.joinable()) {
     return;
   }
-  const char wake = 1;
-  if (::write(m_wake_write.get(), &wake, 1) != 1) {
-    // The pipe is empty and open: a byte always goes in.
-  }
+  m_stop.request();
   m_acceptor.join();
   {
     const std::lock_guard lock(m_mutex);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "listener.hpp"
+#include "stop_signals.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
@@ -18,13 +19,15 @@ class Server {
   /// What is done with one connection; the connection is closed after it.
   using Handler = std::function<void(int connection)>;
 
-  Server(Listener listener, Handler handler);
+  /// Serves until `stop` is asked for.
+  Server(Listener listener, Handler handler, const Stop& stop);
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
   ~Server();
 
-  /// Stops accepting, ends every open connection (a handler waiting on one
-  /// sees it end) and waits for every handler to return.
+  /// Asks for the stop, stops accepting, ends every open connection (a
+  /// handler waiting on one sees it end) and waits for every handler to
+  /// return.
   void stop();
 
  private:
@@ -35,14 +38,15 @@ class Server {
   };
 
   void accept_loop();
+  void turn_away();
   void serve(zelko_ipc::Fd fd);
   void join_finished();
 
   Listener m_listener;
   Handler m_handler;
-  zelko_ipc::Fd m_wake_read;
-  zelko_ipc::Fd m_wake_write;
-  std::mutex m_mutex;  // guards m_connections
+  const Stop& m_stop;
+  zelko_ipc::Fd m_spare;  // a descriptor held back for turning clients away
+  std::mutex m_mutex;     // guards m_connections
   std::list<Connection> m_connections;
   std::thread m_acceptor;
 };

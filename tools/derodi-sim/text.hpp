@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -17,18 +16,10 @@ template <class... Texts>
   return out;
 }
 
-/// `text` between single quotation marks, as the sim's messages name things.
+/// `text` between single quotation marks, as the sim's answers to clients
+/// name things (the client shows them safely).
 [[nodiscard]] inline std::string quoted(std::string_view text) {
   return concat("'", text, "'");
-}
-
-/// The first line of the file at `path`, without its newline; empty when
-/// it cannot be read.
-[[nodiscard]] inline std::string first_line(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
 }
 
 }  // namespace derodi_sim

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "client.hpp"
+#include "hang_up_watch.hpp"
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace derodi_sim {
 
-bool Client::stays_for(std::chrono::milliseconds time) const {
+bool HangUpWatch::stays_for(std::chrono::milliseconds time) const {
   const auto deadline = std::chrono::steady_clock::now() + time;
   while (true) {
     const auto left =
@@ -15,8 +16,8 @@ bool Client::stays_for(std::chrono::milliseconds time) const {
     // Only a hang-up is looked for (it comes unasked): anything the client
     // sends meanwhile is for whoever reads next, and a client that has only
     // shut its sending side still waits for its answer.
-    pollfd watched{m_fd, 0, 0};
-    const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long>(left.count(), 0)));
+    pollfd watched[2] = {{m_connection, 0, 0}, {m_stop.fd(), POLLIN, 0}};
+    const int ready = ::poll(watched, 2, static_cast<int>(std::max<long>(left.count(), 0)));
     if (ready > 0) {
       return false;
     }

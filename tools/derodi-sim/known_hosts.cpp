@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: MIT
+// known_hosts as OpenSSH writes it: "[@marker] names keytype base64 [comment]",
+// names either a comma-separated list or "|1|" base64(salt) "|" base64(HMAC-SHA1).
+
+#include "known_hosts.hpp"
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include "fingerprint.hpp"
+#include "text.hpp"
+
+namespace derodi_sim {
+
+namespace {
+
+std::optional<std::string> base64_decoded(std::string_view text) {
+  // key_blob decodes the second word of a line.
+  return key_blob(concat("x ", text));
+}
+
+// The next word of `line` from `at`, words being separated by blanks.
+std::string_view next_word(std::string_view line, std::size_t& at) {
+  at = line.find_first_not_of(" \t", at);
+  if (at == std::string_view::npos) {
+    at = line.size();
+    return {};
+  }
+  const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
+  const std::string_view word = line.substr(at, end - at);
+  at = end;
+  return word;
+}
+
+bool hashes_to(std::string_view hashed, std::string_view name) {
+  // "|1|SALT|HASH"
+  const std::size_t bar = hashed.find('|', 3);
+  if (bar == std::string_view::npos) {
+    return false;
+  }
+  const auto salt = base64_decoded(hashed.substr(3, bar - 3));
+  const auto hash = base64_decoded(hashed.substr(bar + 1));
+  if (!salt || !hash) {
+    return false;
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (HMAC(EVP_sha1(), salt->data(), static_cast<int>(salt->size()),
+           reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest,
+           &size) == nullptr) {
+    return false;
+  }
+  return std::string_view(reinterpret_cast<const char*>(digest), size) == *hash;
+}
+
+// The names `line` gives the key `host_key`, when it is an entry for it.
+std::optional<std::string> names_for(std::string_view line, std::string_view host_key,
+                                     std::span<const std::string> candidates) {
+  std::size_t at = 0;
+  std::string_view names = next_word(line, at);
+  if (names.empty() || names.front() == '#' || names.front() == '@') {
+    return std::nullopt;  // a comment, a revoked key or a certificate authority
+  }
+  next_word(line, at);  // the key type, which the blob names too
+  const auto blob = base64_decoded(next_word(line, at));
+  if (!blob || *blob != host_key) {
+    return std::nullopt;
+  }
+  if (!names.starts_with("|1|")) {
+    return std::string(names);
+  }
+  for (const std::string& candidate : candidates) {
+    if (hashes_to(names, candidate)) {
+      return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+// The value of "-o NAME=value" for `name` (which ends with "="), in any case.
+std::optional<std::string> option_value(std::string_view option, std::string_view name) {
+  const bool named = option.size() > name.size() &&
+                     std::equal(name.begin(), name.end(), option.begin(), [](char a, char b) {
+                       return std::tolower(static_cast<unsigned char>(a)) ==
+                              std::tolower(static_cast<unsigned char>(b));
+                     });
+  return named ? std::optional<std::string>(option.substr(name.size())) : std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> default_known_hosts_files(const std::string& home) {
+  std::vector<std::string> files;
+  if (!home.empty()) {
+    files.push_back(home + "/.ssh/known_hosts");
+  }
+  files.emplace_back("/etc/ssh/ssh_known_hosts");
+  return files;
+}
+
+std::vector<std::string> host_names_on_command_line(std::span<const std::string> arguments) {
+  // ssh's options that take a value.
+  constexpr std::string_view with_value = "BbcDEeFIiJLlmOoPpQRSWw";
+  std::string destination;
+  std::string port;
+  std::vector<std::string> names;
+  if (arguments.empty() || arguments[0].substr(arguments[0].rfind('/') + 1) != "ssh") {
+    return names;
+  }
+  for (std::size_t i = 1; i < arguments.size() && destination.empty(); ++i) {
+    const std::string& word = arguments[i];
+    if (word.size() < 2 || word.front() != '-') {
+      destination = word;
+      break;
+    }
+    for (std::size_t j = 1; j < word.size(); ++j) {
+      if (with_value.find(word[j]) == std::string_view::npos) {
+        continue;
+      }
+      std::string value = j + 1 < word.size()        ? word.substr(j + 1)
+                          : i + 1 < arguments.size() ? arguments[++i]
+                                                     : std::string();
+      if (word[j] == 'p') {
+        port = value;
+      } else if (word[j] == 'o') {
+        if (const auto alias = option_value(value, "HostKeyAlias=")) {
+          names.push_back(*alias);
+        } else if (const auto given = option_value(value, "Port=")) {
+          port = *given;
+        }
+      }
+      break;
+    }
+  }
+  if (destination.starts_with("ssh://")) {
+    destination.erase(0, 6);
+    if (const std::size_t colon = destination.rfind(':');
+        colon != std::string::npos && destination.find(']') == std::string::npos) {
+      port = destination.substr(colon + 1);
+      destination.erase(colon);
+    }
+  }
+  destination.erase(0, destination.rfind('@') + 1);
+  if (!destination.empty()) {
+    names.push_back(destination);
+    if (!port.empty() && port != "22") {
+      names.push_back(concat("[", destination, "]:", port));
+    }
+  }
+  return names;
+}
+
+std::optional<KnownHost> find_known_host(std::string_view host_key,
+                                         std::span<const std::string> candidates,
+                                         std::span<const std::string> files) {
+  for (const std::string& file : files) {
+    std::ifstream in(file);
+    std::string line;
+    for (std::size_t number = 1; std::getline(in, line); ++number) {
+      if (auto names = names_for(line, host_key, candidates)) {
+        return KnownHost{std::move(*names), file.substr(file.rfind('/') + 1), number};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace derodi_sim

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace derodi_sim {
+
+/// Where a host key is written in a known_hosts file.
+struct KnownHost {
+  std::string names;  // as the entry writes them, or the name a hashed entry matched
+  std::string file;   // the file's own name, "known_hosts" or "ssh_known_hosts"
+  std::size_t line = 0;
+};
+
+/// The known_hosts files OpenSSH reads by default for the user whose home
+/// is `home`: ~/.ssh/known_hosts, then /etc/ssh/ssh_known_hosts.
+[[nodiscard]] std::vector<std::string> default_known_hosts_files(const std::string& home);
+
+/// The names an ssh command line (`arguments`, the program first; any
+/// other program's gives none) may have looked its destination up by: the destination without its
+/// user, with its port ("[host]:port") when that is not 22, and a HostKeyAlias.
+[[nodiscard]] std::vector<std::string> host_names_on_command_line(
+    std::span<const std::string> arguments);
+
+/// The first entry of `files` for the host key `host_key` (its blob): a
+/// plain entry gives its names; a hashed one (|1|salt|hash) matches only a
+/// name of `candidates` that hashes to it. @revoked and @cert-authority
+/// lines name nothing. Nothing when no entry is the key's.
+[[nodiscard]] std::optional<KnownHost> find_known_host(std::string_view host_key,
+                                                       std::span<const std::string> candidates,
+                                                       std::span<const std::string> files);
+
+}  // namespace derodi_sim

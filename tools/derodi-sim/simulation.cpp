@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+#include "simulation.hpp"
+
+#include <poll.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+
+#include "agent.hpp"
+#include "agent_errors.hpp"
+#include "agent_proxy.hpp"
+#include "control.hpp"
+#include "known_hosts.hpp"
+#include "listener.hpp"
+#include "log.hpp"
+#include "phone.hpp"
+#include "ready_notice.hpp"
+#include "server.hpp"
+#include "single_instance.hpp"
+#include "state_directory.hpp"
+#include "stop_signals.hpp"
+
+namespace derodi_sim {
+
+namespace {
+
+// Every path the sim is to use passes, and the terminal it is to ask on is
+// there, before it touches anything.
+std::expected<std::optional<Asker>, std::string> check_before_starting(
+    const Options& options, const std::string& zelko_path) {
+  for (const std::string socket : {"/control.sock", "/agent.sock"}) {
+    if (auto fits = check_socket_path(zelko_path + socket); !fits) {
+      return std::unexpected(fits.error());
+    }
+  }
+  if (auto checked = TrustedDirectory::check(zelko_path); !checked) {
+    return std::unexpected(checked.error());
+  }
+  if (!options.state_dir_is_default) {
+    if (auto checked = TrustedDirectory::check(options.state_dir); !checked) {
+      return std::unexpected(checked.error());
+    }
+  }
+  if (!options.behaviour.ask) {
+    return std::nullopt;
+  }
+  auto asker = Asker::open();
+  if (!asker) {
+    return std::unexpected(asker.error());
+  }
+  return std::optional<Asker>(std::move(*asker));
+}
+
+// The user's home, where ~/.ssh/known_hosts is.
+std::string home() {
+  if (const char* set = std::getenv("HOME"); set != nullptr && *set != '\0') {
+    return set;
+  }
+  const passwd* user = ::getpwuid(::geteuid());
+  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+}
+
+// Waits until a stop is asked for or the agent dies, telling what the
+// agent says meanwhile. Returns why it stopped: nothing for a stop.
+std::expected<void, std::string> wait_for_the_end(const Stop& stop, const Agent& agent,
+                                                  AgentErrors& errors) {
+  while (true) {
+    pollfd waiting[2] = {{stop.fd(), POLLIN, 0}, {agent.errors(), POLLIN, 0}};
+    if (::poll(waiting, 2, -1) < 0) {
+      continue;  // interrupted by a signal, which the stop descriptor tells
+    }
+    if (waiting[0].revents != 0) {
+      return {};
+    }
+    if (waiting[1].revents != 0 && !errors.read_from(agent.errors())) {
+      stop.request();
+      return std::unexpected(std::string("the ssh-agent has exited; stopping"));
+    }
+  }
+}
+
+}  // namespace
+
+std::expected<void, std::string> simulate(const Options& options) {
+  const std::string zelko_path = options.runtime_dir + "/zelko";
+  const std::string control_path = zelko_path + "/control.sock";
+  const std::string endpoint = zelko_path + "/agent.sock";
+  auto asker = check_before_starting(options, zelko_path);
+  if (!asker) {
+    return std::unexpected(asker.error());
+  }
+  auto stop = Stop::make();
+  if (!stop) {
+    return std::unexpected(stop.error());
+  }
+  catch_stop_signals(*stop);
+  auto zelko = TrustedDirectory::open(zelko_path);
+  if (!zelko) {
+    return std::unexpected(zelko.error());
+  }
+  if (auto claimed = claim(*zelko, control_path); !claimed) {
+    return claimed;
+  }
+  auto state = StateDirectory::take(options, *zelko);
+  if (!state) {
+    return std::unexpected(state.error());
+  }
+  // The real agent listens where only the sim goes; SSH clients reach it
+  // through the endpoint, which asks the phone about signatures. It starts
+  // before any thread does: it is forked.
+  auto agent = Agent::start(*zelko, *stop);
+  if (!agent) {
+    return std::unexpected(agent.error());
+  }
+  Log log(STDERR_FILENO);
+  AgentErrors agent_errors(log, options.behaviour.quiet);
+  auto keys = load_phone_keys(state->directory(), *stop);
+  if (!keys) {
+    return std::unexpected(keys.error());
+  }
+  for (const std::string& skipped : keys->skipped) {
+    log.write(skipped);
+  }
+  for (const Key& key : keys->keys) {
+    if (auto added = agent->add(state->directory(), key, *stop); !added) {
+      return added;
+    }
+  }
+  Phone phone(options.behaviour, *agent, log, std::move(*asker), endpoint, state->directory(),
+              std::move(keys->keys), *stop);
+  auto control_listener = Listener::open(*zelko, "control.sock");
+  if (!control_listener) {
+    return std::unexpected(control_listener.error());
+  }
+  auto agent_listener = Listener::open(*zelko, "agent.sock");
+  if (!agent_listener) {
+    return std::unexpected(agent_listener.error());
+  }
+  const AgentRoute route{agent->socket_path(), default_known_hosts_files(home())};
+  Server control(
+      std::move(*control_listener), [&](int fd) { serve_control(fd, phone, *stop); }, *stop);
+  Server agent_endpoint(
+      std::move(*agent_listener), [&](int fd) { serve_agent(fd, route, phone, *stop); }, *stop);
+  log.write("derodi-sim: listening on " + control_path + ", agent at " + endpoint);
+  std::optional<ReadyNotice> ready;
+  if (!options.ready_file.empty()) {
+    ready.emplace(options.ready_file, endpoint + "\n", [&log](const std::string& why) {
+      log.write("derodi-sim: cannot write the ready file: " + why);
+    });
+  }
+  auto ended = wait_for_the_end(*stop, *agent, agent_errors);
+  // Nothing is granted from now on; every client waiting is let go, and the
+  // agent goes first, so that no proxy waits on it.
+  ready.reset();
+  agent->stop();
+  control.stop();
+  agent_endpoint.stop();
+  if (ended) {
+    log.write("derodi-sim: stopped");
+  }
+  return ended;
+}
+
+}  // namespace derodi_sim

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#include "stop_signals.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+
+#include "zelko/ipc/os_error.hpp"
+
+namespace derodi_sim {
+
+namespace {
+
+int g_stop_fd = -1;
+
+void on_stop_signal(int) {
+  const int saved = errno;
+  const std::uint64_t one = 1;
+  if (::write(g_stop_fd, &one, sizeof one) < 0) {
+    // The counter is full: a stop is asked for already.
+  }
+  errno = saved;
+}
+
+}  // namespace
+
+std::expected<Stop, std::string> Stop::make() {
+  zelko_ipc::Fd fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!fd) {
+    return std::unexpected(zelko_ipc::describe_os_error(errno));
+  }
+  return Stop(std::move(fd));
+}
+
+void Stop::request() const {
+  const std::uint64_t one = 1;
+  if (::write(m_fd.get(), &one, sizeof one) < 0) {
+    // The counter is full: a stop is asked for already.
+  }
+}
+
+bool Stop::requested() const {
+  pollfd stop{m_fd.get(), POLLIN, 0};
+  return ::poll(&stop, 1, 0) > 0;
+}
+
+void catch_stop_signals(const Stop& stop) {
+  g_stop_fd = stop.fd();
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  // A terminal that closes (SIGHUP) or a quit key stops it as cleanly as
+  // Ctrl-C or kill do.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    ::sigaction(signal, &action, nullptr);
+  }
+  for (const int signal : {SIGPIPE, SIGTTOU, SIGTTIN}) {
+    std::signal(signal, SIG_IGN);
+  }
+}
+
+}  // namespace derodi_sim
