@@ -26,7 +26,9 @@ done
 
 runtime=$(mktemp -d "${TMPDIR:-/tmp}/zelko-tour.XXXXXX")
 sim_pid=
+# A second Ctrl-C (or a TERM) while it runs does not cut the cleanup short.
 cleanup() {
+  trap '' INT TERM
   if [ -n "$sim_pid" ]; then
     kill -TERM "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null
@@ -46,9 +48,11 @@ export GIT_CONFIG_GLOBAL="$runtime/gitconfig" GIT_CONFIG_NOSYSTEM=1
 # The tour holds it open for writing too, so that a watchdog can end the
 # wait with an empty line should the sim die first; the read itself blocks,
 # so no byte of the line is lost however slow the machine.
+# The sim names hosts as a known_hosts file of the tour's own does.
 mkfifo "$runtime/ready"
 exec 3<>"$runtime/ready"
-"$sim" --refuse-signatures --ready-file "$runtime/ready" 2>"$runtime/sim.log" &
+mkdir -p "$runtime/home/.ssh"
+HOME="$runtime/home" "$sim" --refuse-signatures --ready-file "$runtime/ready" 2>"$runtime/sim.log" &
 sim_pid=$!
 (while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.2; done; echo >&3) &
 watchdog=$!
@@ -132,7 +136,8 @@ else
   mkdir "$ssh_dir"
   ssh-keygen -q -t ed25519 -N "" -C zelko-tour -f "$ssh_dir/host_key"
   zelko-cli getpub work --out "$ssh_dir/authorized_keys"
-  echo "zelko-tour $(cat "$ssh_dir/host_key.pub")" >"$ssh_dir/known_hosts"
+  known_hosts="$runtime/home/.ssh/known_hosts"
+  echo "localhost $(cat "$ssh_dir/host_key.pub")" >"$known_hosts"
   # Paths in double quotes, with % doubled where ssh and sshd expand tokens;
   # ProxyCommand is a command for /bin/sh, its words in single quotes.
   quoted() { printf '"%s"' "$1"; }
@@ -143,8 +148,8 @@ else
     "StrictModes no" "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
     >"$ssh_dir/sshd_config"
   proxy="$(shell_quoted "$sshd") -i -f $(shell_quoted "$ssh_dir/sshd_config")"
-  printf '%s\n' "Host zelko-tour" "  ProxyCommand ${proxy//%/%%}" \
-    "  UserKnownHostsFile $(tokens_quoted "$ssh_dir/known_hosts")" "  GlobalKnownHostsFile /dev/null" \
+  printf '%s\n' "Host localhost" "  ProxyCommand ${proxy//%/%%}" \
+    "  UserKnownHostsFile $(tokens_quoted "$known_hosts")" "  GlobalKnownHostsFile /dev/null" \
     "  IdentityFile $(tokens_quoted "$runtime/work/work.pub")" "  IdentitiesOnly yes" \
     "  StrictHostKeyChecking yes" "  BatchMode yes" "  PreferredAuthentications publickey" \
     >"$ssh_dir/ssh_config"
@@ -155,13 +160,13 @@ login() {
     echo "(the ssh login is skipped: $login_skipped)"
     return 0
   fi
-  show ssh -F ssh_config zelko-tour id -un
-  (cd "$ssh_dir" && ssh -F ssh_config zelko-tour id -un)
+  show ssh -F ssh_config localhost id -un
+  (cd "$ssh_dir" && ssh -F ssh_config localhost id -un)
 }
 # The simulated phone's last word on a signature, from derodi-sim's log.
 phone_said() {
   local lines
-  lines=$(grep 'phone: signature' "$runtime/sim.log" || true)
+  lines=$(grep '^derodi-sim: phone: [^:]*: signature with ' "$runtime/sim.log" || true)
   echo "${lines##*$'\n'}"
 }
 
@@ -182,13 +187,9 @@ phone_said
 step git verify-commit HEAD
 cd .. || exit 1
 
-say "And so does the ssh login: the phone names the user, the destination (the host key of the server, once the agent has verified it) and ssh:"
+say "And so does the ssh login: the phone names the user, the destination as known_hosts names the host key the agent verified, and ssh by the program it runs:"
 login || { echo "(the login failed)"; failures=$((failures + 1)); }
-if [ -z "$login_skipped" ]; then
-  phone_said
-  show ssh-keygen -l -f host_key.pub
-  ssh-keygen -l -f "$ssh_dir/host_key.pub"
-fi
+[ -n "$login_skipped" ] || phone_said
 
 say "The phone can make new keys too, and ssh sees them at once:"
 step zelko-cli generate --type ed25519 --name tour-key

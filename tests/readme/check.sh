@@ -22,13 +22,23 @@ block=${block//.\/build-tour\//$build/}
 printf '%s\n' "$block"
 
 # With job control on, as in an interactive shell, so that "kill %1"
-# signals the sim's whole process group; and in a shell that ran the
-# README's profile line, so SSH_AUTH_SOCK names the daemon's endpoint
-# before any daemon runs. Bounded, should a reader be left waiting.
+# signals the sim's whole process group; in a shell that ran the README's
+# profile line, so SSH_AUTH_SOCK names the daemon's endpoint before any
+# daemon runs; and, where util-linux's script gives it a terminal of its
+# own, with `stty tostop`, which stops a background job that writes there
+# unless it ignores SIGTTOU. Bounded, should a reader be left waiting.
 session=$(mktemp -d "${TMPDIR:-/tmp}/zelko-readme.XXXXXX")
 trap 'rm -rf "$session"' EXIT
+export ZELKO_BLOCK=$block
+in_terminal=()
+if command -v script >/dev/null; then
+  in_terminal=(script -qec 'stty tostop && exec bash -m -e -c "$ZELKO_BLOCK"' /dev/null)
+else
+  echo "README check: without util-linux's script, the block runs without a terminal"
+  in_terminal=(bash -m -e -c "$block")
+fi
 output=$(XDG_RUNTIME_DIR=$session SSH_AUTH_SOCK="$session/zelko/agent.sock" \
-  timeout 60 bash -m -e -c "$block" 2>&1)
+  timeout 60 "${in_terminal[@]}" </dev/null 2>&1)
 printf '%s\n' "$output"
 [[ $output == *$'work\tssh-ed25519\tSHA256:'* ]] || { echo "README check: no key listing"; exit 1; }
 [[ $output == *'work@zelko-phone (ED25519)'* ]] || { echo "README check: ssh-add saw no key"; exit 1; }

@@ -182,7 +182,7 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
 
   const std::string user = ::getpwuid(::geteuid())->pw_name;
   const std::string asked =
-      ": ssh login as '" + user + "' to 'localhost' (host key verified, 'known_hosts' line 2), " +
+      ": ssh login as '" + user + "' to 'localhost' (host key verified, known_hosts line 2), " +
       "asked by 'ssh' ('" + std::filesystem::canonical(find_on_path("ssh")).string() + "', pid ";
   EXPECT_TRUE(sim.phone_said("refused outside a window", asked)) << asked << " in " << sim.log();
   EXPECT_TRUE(sim.phone_said("approved by the window", asked)) << asked << " in " << sim.log();

@@ -37,9 +37,17 @@ ssh-add -q "$scratch/own"
 before=$(ssh-add -l)
 
 status=0
-TMPDIR="$scratch" "$source/tools/tour.sh" "$build" || status=$?
+tour=$(TMPDIR="$scratch" "$source/tools/tour.sh" "$build" 2>&1) || status=$?
+printf '%s\n' "$tour"
 [ $status -ne 77 ] || exit 77
 [ $status -eq 0 ] || fail "the tour exited with $status"
+# The phone's lines name the real programs, and the host as known_hosts does.
+[[ $tour == *"SSHSIG signature in namespace 'git', asked by 'ssh-keygen' ('"* ]] ||
+  fail "no phone line names ssh-keygen by its executable"
+if [[ $tour != *"(the ssh login is skipped"* ]]; then
+  [[ $tour == *"to 'localhost' (host key verified, known_hosts line 1), asked by 'ssh' ('"* ]] ||
+    fail "no phone line names the host localhost"
+fi
 after=$(ssh-add -l)
 [ "$after" = "$before" ] || fail "the user's agent changed: $after"
 finish "the tour went as it should, and the user's agent holds its own key alone"

@@ -66,7 +66,7 @@ std::string named_host(const SessionBind& bind, const Peer& peer, const AgentRou
   const auto candidates = host_names_on_command_line(peer.arguments);
   const char* forwarded = bind.forwarding ? ", agent forwarded" : "";
   if (const auto known = find_known_host(bind.host_key, candidates, route.known_hosts_files)) {
-    return concat(foreign(known->names), " (host key verified, ", foreign(known->file), " line ",
+    return concat(foreign(known->names), " (host key verified, ", known->file, " line ",
                   std::to_string(known->line), forwarded, ")");
   }
   return concat("a host not in known_hosts, key ", fingerprint(bind.host_key),

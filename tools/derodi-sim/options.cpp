@@ -17,23 +17,29 @@ serves them through a real ssh-agent behind $XDG_RUNTIME_DIR/zelko/agent.sock,
 where every signature asks the simulated phone first, and answers zelko-cli on
 $XDG_RUNTIME_DIR/zelko/control.sock until SIGINT, SIGTERM, SIGHUP or SIGQUIT.
 The phone approves on its own, after --approval-delay, or asks you (--ask),
-and says on standard error what it was asked and what it decided, one line
-each: what is signed (an ssh login, as whom and for which host; an SSHSIG
+and says on standard error what it decided and what it was asked, one line
+each: what is signed (an ssh login, as whom and to which host; an SSHSIG
 signature and its namespace, such as git), with which key, and which program
-asked:
-    derodi-sim: phone: signature with 'work' SHA256:...: ssh login as 'me'
-    for host SHA256:..., asked by ssh (pid 4242, from bash): approved
-A host is named only once the agent has verified it (OpenSSH 8.9 and later
-bind their connections to the server's host key). A window covers logins to
+asked, by its name and its executable:
+    derodi-sim: phone: approved: signature with 'work' SHA256:...: ssh login
+    as 'me' to 'github.com' (host key verified, known_hosts line 12), asked
+    by 'ssh' ('/usr/bin/ssh', pid 4242), from 'bash' ('/usr/bin/bash')
+Text another program chose is quoted, escaped and cut at 64 characters. A
+host is named only once the agent has verified it (OpenSSH 8.9 and later bind
+their connections to the server's host key), as ~/.ssh/known_hosts (with $HOME
+as home) or /etc/ssh/ssh_known_hosts names its key. A window covers logins to
 such verified destinations and git signatures, for at most a week.
 
-The sim keeps to a runtime directory of its own: $XDG_RUNTIME_DIR/zelko (and
-the --state-dir) must be directories of its user that nobody else can write,
-or it does not start. Its ssh-agent listens in a new private directory there,
-which other users cannot reach; your own processes can, as they can reach
-any agent of yours, so through it they sign without the phone. Through the
-endpoint, SSH clients list keys and sign; adding, removing and locking are
-refused. One sim runs per runtime directory.
+The sim keeps to directories it can trust along their whole path: every
+directory from / to $XDG_RUNTIME_DIR/zelko (and to the --state-dir) must be
+root's or its user's and writable by nobody else (a sticky directory of
+root's, like /tmp, excepted), the last its user's, or it does not start; it
+then works only through the directory it checked. Its ssh-agent listens in a
+new private directory there, which other users cannot reach; your own
+processes can, as they can reach any agent of yours, so through it they sign
+without the phone. Through the endpoint, SSH clients list keys and sign;
+adding, removing and locking are refused. One sim runs per runtime directory,
+and one per state directory.
 
 FLAGS:
     --runtime-dir DIR           Use DIR instead of $XDG_RUNTIME_DIR
