@@ -37,8 +37,10 @@ else
   echo "README check: without util-linux's script, the block runs without a terminal"
   in_terminal=(bash -m -e -c "$block")
 fi
-output=$(XDG_RUNTIME_DIR=$session SSH_AUTH_SOCK="$session/zelko/agent.sock" \
-  timeout 60 "${in_terminal[@]}" </dev/null 2>&1)
+# Into a file, which a job left stopped cannot hold open as it would a pipe.
+XDG_RUNTIME_DIR=$session SSH_AUTH_SOCK="$session/zelko/agent.sock" \
+  timeout -k 5 60 "${in_terminal[@]}" </dev/null >"$session/output" 2>&1 || true
+output=$(cat "$session/output")
 printf '%s\n' "$output"
 [[ $output == *$'work\tssh-ed25519\tSHA256:'* ]] || { echo "README check: no key listing"; exit 1; }
 [[ $output == *'work@zelko-phone (ED25519)'* ]] || { echo "README check: ssh-add saw no key"; exit 1; }
