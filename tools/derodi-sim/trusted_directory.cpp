@@ -98,31 +98,33 @@ class Walk {
     return std::string(resolved.get());
   }
 
-  // Opens every component of the resolved `parent` from the root down,
-  // checking each; the last one stays open.
+  // Opens the resolved `parent` and checks it and every directory above it,
+  // going up by "..": what is checked is the chain the opened directory
+  // really hangs from, whatever its path says meanwhile.
   std::expected<zelko_ipc::Fd, std::string> open_checked_ancestors(const std::string& parent) {
-    zelko_ipc::Fd at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::string walked = "/";
-    if (auto checked = check_ancestor(at.get(), walked); !checked) {
-      return std::unexpected(checked.error());
+    zelko_ipc::Fd opened(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened) {
+      return std::unexpected(refusal_of_open(parent, errno));
     }
-    for (std::size_t start = 1; start < parent.size();) {
-      std::size_t end = parent.find('/', start);
-      end = end == std::string::npos ? parent.size() : end;
-      const std::string component = parent.substr(start, end - start);
-      walked = parent.substr(0, end);
-      zelko_ipc::Fd next(
-          ::openat(at.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!next) {
-        return std::unexpected(refusal_of_open(walked, errno));
-      }
-      if (auto checked = check_ancestor(next.get(), walked); !checked) {
+    zelko_ipc::Fd at(::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0));
+    std::string component = parent;
+    while (true) {
+      if (auto checked = check_ancestor(at.get(), component); !checked) {
         return std::unexpected(checked.error());
       }
-      at = std::move(next);
-      start = end + 1;
+      zelko_ipc::Fd up(::openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      struct stat here {};
+      struct stat above {};
+      if (!up || ::fstat(at.get(), &here) != 0 || ::fstat(up.get(), &above) != 0) {
+        return std::unexpected(refusal_of_open(component, errno));
+      }
+      if (here.st_dev == above.st_dev && here.st_ino == above.st_ino) {
+        return opened;  // the root
+      }
+      const std::size_t slash = component.rfind('/');
+      component = slash == 0 || slash == std::string::npos ? "/" : component.substr(0, slash);
+      at = std::move(up);
     }
-    return at;
   }
 
   std::expected<void, std::string> check_ancestor(int fd, const std::string& component) {

@@ -12,8 +12,9 @@ namespace derodi_sim {
 /// A directory the sim keeps its sockets or keys in, trusted along its
 /// whole path, as OpenSSH trusts the files it reads: the path is resolved
 /// once (a trailing slash, ".", ".." and symbolic links are followed there
-/// and only there), then every component from the root down is opened
-/// (never following a link) and checked: each a directory owned by root or
+/// and only there), then the directory is opened (never following a link)
+/// and it and every directory it hangs from, up to the root, are checked:
+/// each a directory owned by root or
 /// the sim's user, and writable by nobody else unless it is a sticky
 /// directory of root's (like /tmp); the directory itself the sim user's
 /// and writable by nobody else. What was checked is what stays open: every
