@@ -4,10 +4,13 @@
 #   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/cross/debian.cmake -DZELKO_CROSS=s390x-linux-gnu ...
 # ZELKO_CROSS is the GNU triplet: s390x-linux-gnu, arm-linux-gnueabihf,
 # aarch64-linux-gnu, ... (packages g++-TRIPLET and qemu-user). Libraries
-# built for the target, GoogleTest among them, are looked for under
-# /usr/TRIPLET and CMAKE_PREFIX_PATH, and under ZELKO_CROSS_SYSROOT when it
-# names a tree of the target's packages (OpenSSL's, for derodi-sim), where
-# the emulated programs find them too.
+# built for the target (OpenSSL's for derodi-sim, GoogleTest for the tests)
+# are looked for where Debian installs them for a foreign architecture
+# (libssl-dev:ARCH, libgtest-dev:ARCH: lib/TRIPLET and include/TRIPLET),
+# under /usr/TRIPLET, and under ZELKO_CROSS_SYSROOT when it names a tree of
+# the target's packages unpacked with dpkg-deb -x, where the emulated
+# programs find them too. Without a GoogleTest for the target, the build
+# compiles one from /usr/src/googletest (package googletest).
 set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELKO_CROSS ZELKO_CROSS_SYSROOT)
 if(NOT ZELKO_CROSS)
   message(FATAL_ERROR "name the target with -DZELKO_CROSS=TRIPLET, such as s390x-linux-gnu")
@@ -17,7 +20,8 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${arch})
 set(CMAKE_C_COMPILER ${ZELKO_CROSS}-gcc)
 set(CMAKE_CXX_COMPILER ${ZELKO_CROSS}-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZELKO_CROSS} ${ZELKO_CROSS_SYSROOT})
+set(CMAKE_LIBRARY_ARCHITECTURE ${ZELKO_CROSS})
+set(CMAKE_FIND_ROOT_PATH ${ZELKO_CROSS_SYSROOT} /usr/${ZELKO_CROSS} /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,64 @@
+# SPDX-License-Identifier: MIT
+# OpenSSL's libcrypto for derodi-sim, checked against the target: in a cross
+# build the library found may be the build machine's, or the target's may
+# lack the configuration headers that Debian keeps apart, under
+# include/TRIPLET. Sets ZELKO_OPENSSL_USABLE; when it is false, one warning
+# says what is missing, for which architecture.
+
+set(openssl_package libssl-dev)
+if(CMAKE_CROSSCOMPILING)
+  set(openssl_package libssl-dev:${ZELKO_DEBIAN_ARCH})
+endif()
+
+# A cross toolchain file of a packager's own may not say where the target's
+# libraries are in Debian's multiarch layout (lib/TRIPLET): its compiler
+# does. And OPENSSL_ROOT_DIR is searched as a prefix too, so that layout
+# is found under it.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine OUTPUT_VARIABLE machine
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_LIBRARY_ARCHITECTURE AND machine)
+  set(CMAKE_LIBRARY_ARCHITECTURE ${machine})
+endif()
+if(OPENSSL_ROOT_DIR AND NOT OpenSSL_ROOT)
+  set(OpenSSL_ROOT ${OPENSSL_ROOT_DIR})
+endif()
+find_package(OpenSSL COMPONENTS Crypto)
+set(ZELKO_OPENSSL_USABLE FALSE)
+if(OpenSSL_FOUND)
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_LIBRARIES OpenSSL::Crypto)
+  set(CMAKE_REQUIRED_QUIET ON)
+  set(probe "#include <openssl/evp.h>\nint main() { return EVP_sha256() == nullptr; }\n")
+  # Checked afresh at every configure: the answer depends on what is
+  # installed, and on OPENSSL_ROOT_DIR.
+  unset(ZELKO_OPENSSL_BUILDS CACHE)
+  check_cxx_source_compiles("${probe}" ZELKO_OPENSSL_BUILDS)
+  if(NOT ZELKO_OPENSSL_BUILDS)
+    foreach(triplet ${CMAKE_LIBRARY_ARCHITECTURE} ${machine})
+      set(multiarch ${OPENSSL_INCLUDE_DIR}/${triplet})
+      if(EXISTS ${multiarch}/openssl/opensslconf.h)
+        set_property(TARGET OpenSSL::Crypto APPEND PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${multiarch})
+        unset(ZELKO_OPENSSL_BUILDS_MULTIARCH CACHE)
+        check_cxx_source_compiles("${probe}" ZELKO_OPENSSL_BUILDS_MULTIARCH)
+        set(ZELKO_OPENSSL_BUILDS ${ZELKO_OPENSSL_BUILDS_MULTIARCH})
+        break()
+      endif()
+    endforeach()
+  endif()
+  unset(CMAKE_REQUIRED_LIBRARIES)
+  unset(CMAKE_REQUIRED_QUIET)
+  set(ZELKO_OPENSSL_USABLE ${ZELKO_OPENSSL_BUILDS})
+  if(NOT ZELKO_OPENSSL_USABLE)
+    message(WARNING "derodi-sim needs OpenSSL's libcrypto for ${CMAKE_SYSTEM_PROCESSOR}, and the one "
+                    "found (${OPENSSL_CRYPTO_LIBRARY}, headers in ${OPENSSL_INCLUDE_DIR}) does not "
+                    "build for it, so the stand-in daemon is not built, nor the tour and the tests "
+                    "that use it; the client and its own tests are. libcrypto for "
+                    "${CMAKE_SYSTEM_PROCESSOR}: install ${openssl_package} (Debian and Ubuntu), "
+                    "or set OPENSSL_ROOT_DIR to the target's OpenSSL, or pass -DZELKO_BUILD_SIM=OFF.")
+  endif()
+else()
+  message(WARNING "derodi-sim needs OpenSSL's libcrypto for ${CMAKE_SYSTEM_PROCESSOR}, which was not "
+                  "found, so the stand-in daemon is not built, nor the tour and the tests that use "
+                  "it. Install ${openssl_package} (Debian and Ubuntu), or set OPENSSL_ROOT_DIR, and "
+                  "configure again, or pass -DZELKO_BUILD_SIM=OFF.")
+endif()
