@@ -12,9 +12,10 @@ source=$(cd "$1" && pwd)
 version=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelko-packages.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-# rpmbuild and lintian keep state under HOME: this check's own.
-export HOME=$work/home
-mkdir -p "$HOME"
+# rpmbuild and lintian keep state under HOME, and lintian its scratch
+# files (mldbm-elf-*) in TMPDIR: this check's own, removed with it.
+export HOME=$work/home TMPDIR=$work/tmp
+mkdir -p "$HOME" "$TMPDIR"
 check="packages check"
 source "$(dirname "$0")/../checks.sh"
 

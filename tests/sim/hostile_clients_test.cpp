@@ -79,28 +79,41 @@ TEST_F(DerodiSimClients, SignalToItsProcessGroupStopsItCleanly) {
 }
 
 TEST_F(DerodiSimClients, TwoStartedTogetherLeaveOneServing) {
-  const TempDir runtime;
-  std::optional<RunningSim> sims[2];
-  std::string failures[2];
-  std::thread starts[2];
-  for (int i = 0; i < 2; ++i) {
-    starts[i] = std::thread([&, i] {
-      try {
-        sims[i].emplace(SimStart{{}, runtime.path(), false});
-      } catch (const std::exception& failure) {
-        failures[i] = failure.what();
-      }
-    });
+  struct Row {
+    bool shared_runtime;  // else two runtime directories and one new state directory
+    std::string loser_says;
+  };
+  for (const Row& row : {Row{true, "a daemon already answers on"},
+                         Row{false, "another derodi-sim holds the state directory"}}) {
+    const TempDir runtimes[2];
+    const TempDir state;
+    std::optional<RunningSim> sims[2];
+    std::string failures[2];
+    std::thread starts[2];
+    for (int i = 0; i < 2; ++i) {
+      starts[i] = std::thread([&, i] {
+        try {
+          SimStart start{{}, runtimes[row.shared_runtime ? 0 : i].path(), false};
+          if (!row.shared_runtime) {
+            start.flags = {"--state-dir", state / "new"};
+          }
+          sims[i].emplace(start);
+        } catch (const std::exception& failure) {
+          failures[i] = failure.what();
+        }
+      });
+    }
+    for (std::thread& start : starts) {
+      start.join();
+    }
+    ASSERT_NE(sims[0].has_value(), sims[1].has_value()) << failures[0] << failures[1];
+    const RunningSim& winner = sims[0] ? *sims[0] : *sims[1];
+    EXPECT_NE((failures[0] + failures[1]).find(row.loser_says), std::string::npos)
+        << failures[0] << failures[1];
+    const RunResult made =
+        winner.cli({"generate", "--type", "ed25519", "--name", "after-the-race"});
+    EXPECT_EQ(made.status, 0) << made.err;
   }
-  for (std::thread& start : starts) {
-    start.join();
-  }
-  ASSERT_NE(sims[0].has_value(), sims[1].has_value()) << failures[0] << failures[1];
-  const RunningSim& winner = sims[0] ? *sims[0] : *sims[1];
-  EXPECT_NE((failures[0] + failures[1]).find("a daemon already answers on"), std::string::npos)
-      << failures[0] << failures[1];
-  const RunResult made = winner.cli({"generate", "--type", "ed25519", "--name", "after-the-race"});
-  EXPECT_EQ(made.status, 0) << made.err;
 }
 
 // An RSA key of 16384 bits takes ssh-keygen minutes: a client that leaves,

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "fingerprint.hpp"
 #include "key_names.hpp"
@@ -15,6 +16,7 @@
 #include "small_file.hpp"
 #include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
+#include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/os_error.hpp"
 
 namespace derodi_sim {
@@ -91,28 +93,25 @@ std::optional<std::uint64_t> made_number(std::string_view file) {
 // The names in `directory`; fails rather than give a listing cut short,
 // which would lose keys.
 std::expected<std::vector<std::string>, std::string> names_in(const TrustedDirectory& directory) {
-  const int fd = ::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
-  if (listing == nullptr) {
-    const int error = errno;
-    if (fd >= 0) {
-      ::close(fd);
-    }
+  zelko_ipc::Fd fd(::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(fd ? ::fdopendir(fd.get()) : nullptr,
+                                                    ::closedir);
+  if (!listing) {
     return std::unexpected(
-        concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(error)));
+        concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(errno)));
   }
+  (void)fd.release();  // the listing owns it now
   std::vector<std::string> names;
   int error = 0;
   while (true) {
     errno = 0;
-    const dirent* entry = ::readdir(listing);
+    const dirent* entry = ::readdir(listing.get());
     if (entry == nullptr) {
       error = errno;
       break;
     }
     names.emplace_back(entry->d_name);
   }
-  ::closedir(listing);
   if (error != 0) {
     return std::unexpected(
         concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(error)));
