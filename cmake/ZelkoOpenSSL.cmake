@@ -22,7 +22,22 @@ endif()
 if(OPENSSL_ROOT_DIR AND NOT OpenSSL_ROOT)
   set(OpenSSL_ROOT ${OPENSSL_ROOT_DIR})
 endif()
+# The build machine's pkg-config describes the build machine's libraries:
+# in a cross build its answer would be searched before the target's, so
+# unless it was set up for the target, it is asked of no library here.
+set(host_pkg_config FALSE)
+if(CMAKE_CROSSCOMPILING AND NOT DEFINED ENV{PKG_CONFIG_LIBDIR}
+   AND NOT DEFINED ENV{PKG_CONFIG_SYSROOT_DIR} AND NOT DEFINED ENV{PKG_CONFIG})
+  set(host_pkg_config TRUE)
+  set(pkg_config_path "$ENV{PKG_CONFIG_PATH}")
+  set(ENV{PKG_CONFIG_LIBDIR} ${PROJECT_BINARY_DIR}/no-pkg-config)
+  unset(ENV{PKG_CONFIG_PATH})
+endif()
 find_package(OpenSSL COMPONENTS Crypto)
+if(host_pkg_config)
+  unset(ENV{PKG_CONFIG_LIBDIR})
+  set(ENV{PKG_CONFIG_PATH} "${pkg_config_path}")
+endif()
 set(ZELKO_OPENSSL_USABLE FALSE)
 if(OpenSSL_FOUND)
   include(CheckCXXSourceCompiles)
