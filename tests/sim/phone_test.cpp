@@ -104,12 +104,13 @@ TEST_F(Phone, NamesOnlyDestinationsTheAgentVerified) {
 
   const std::string listed = hosts.keys();
   const std::string host = listed.substr(listed.find("SHA256:"), 50);
-  const std::string log = sim.log();
-  EXPECT_EQ(occurrences(log, "ssh login as 'alice' to a host not in known_hosts, key " + host +
-                                 ", asked by "),
-            2u)
-      << log;
-  EXPECT_EQ(occurrences(log, "ssh login as 'alice' to an unverified destination"), 2u) << log;
+  const std::string not_known =
+      "ssh login as 'alice' to a host not in known_hosts, key " + host + ", asked by ";
+  const std::string unverified = "ssh login as 'alice' to an unverified destination";
+  (void)sim.log_with(not_known, 2);
+  const std::string log = sim.log_with(unverified, 2);
+  EXPECT_EQ(occurrences(log, not_known), 2u) << log;
+  EXPECT_EQ(occurrences(log, unverified), 2u) << log;
   EXPECT_EQ(occurrences(log, "key " + host), 2u) << log;
 }
 
@@ -128,7 +129,6 @@ TEST_F(Phone, ForgedTextsCannotBendTheLine) {
   EXPECT_EQ(request(endpoint->get(), login(key, "session", forged)), "\x05");
   EXPECT_EQ(request(endpoint->get(), sign(key, "SSHSIG" + ssh_string(forged))), "\x05");
   EXPECT_EQ(request(endpoint->get(), login(key, "session", "ali\u200bce\x1b[2J")), "\x05");
-  const std::string log = sim.log();
   const std::string shown =
       "'deploy\\' for host SHA256:x, asked by \\'ssh\\' (pid 4242): "
       "approved b'... (4276 bytes)";
@@ -137,8 +137,9 @@ TEST_F(Phone, ForgedTextsCannotBendTheLine) {
         ": SSHSIG signature in namespace " + shown + ", asked by '",
         std::string(
             ": ssh login as 'ali\\u{200b}ce\\x1b[2J' to an unverified destination, asked by '")}) {
-    EXPECT_TRUE(sim.phone_said("refused outside a window", asked)) << asked << " in " << log;
+    EXPECT_TRUE(sim.phone_said("refused outside a window", asked)) << asked << " in " << sim.log();
   }
+  const std::string log = sim.log();
   EXPECT_EQ(log.find("phone: approved"), std::string::npos) << log;
   EXPECT_EQ(log.find('\x1b'), std::string::npos);
   for (std::size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos;

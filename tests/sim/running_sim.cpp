@@ -10,10 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "zelko/ipc/fd.hpp"
 
@@ -60,16 +62,39 @@ RunResult RunningSim::tool(const std::vector<std::string>& argv) const {
   return run_program("/usr/bin/env", argv, environment(true), 60);
 }
 
-bool RunningSim::phone_said(const std::string& decision, const std::string& part) const {
-  const std::string text = log();
-  const std::string start = "derodi-sim: phone: " + decision + ": ";
-  for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
-    if ((at == 0 || text[at - 1] == '\n') &&
-        text.substr(at, text.find('\n', at) - at).find(part) != std::string::npos) {
-      return true;
-    }
+namespace {
+
+// The log of `sim` once `ready` holds for it, or as it is after 10 s.
+template <class Ready>
+std::string log_when(const RunningSim& sim, Ready ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::string text = sim.log();
+  while (!ready(text) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    text = sim.log();
   }
-  return false;
+  return text;
+}
+
+}  // namespace
+
+std::string RunningSim::log_with(const std::string& part, std::size_t times) const {
+  return log_when(*this, [&](const std::string& text) { return occurrences(text, part) >= times; });
+}
+
+bool RunningSim::phone_said(const std::string& decision, const std::string& part) const {
+  const std::string start = "derodi-sim: phone: " + decision + ": ";
+  const auto said = [&](const std::string& text) {
+    for (std::size_t at = text.find(start); at != std::string::npos;
+         at = text.find(start, at + 1)) {
+      if ((at == 0 || text[at - 1] == '\n') &&
+          text.substr(at, text.find('\n', at) - at).find(part) != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  };
+  return said(log_when(*this, said));
 }
 
 std::vector<pid_t> RunningSim::agents() const {

@@ -47,8 +47,12 @@ class RunningSim {
   [[nodiscard]] std::string control_socket() const { return m_runtime_dir + "/zelko/control.sock"; }
   /// What it has written to its standard error so far.
   [[nodiscard]] std::string log() const { return read_file(m_own / "log"); }
-  /// Whether the phone has logged a line that begins with `decision` and
-  /// holds `part` in what follows.
+  /// Its log once `part` stands in it `times` times, or as it is after
+  /// 10 s: the sim writes its lines from a thread of their own, so a line
+  /// may come just after the answer it tells of.
+  [[nodiscard]] std::string log_with(const std::string& part, std::size_t times = 1) const;
+  /// Whether the phone logs, within 10 s, a line that begins with
+  /// `decision` and holds `part` in what follows.
   [[nodiscard]] bool phone_said(const std::string& decision, const std::string& part) const;
   /// The home it was given, for ~/.ssh/known_hosts.
   [[nodiscard]] std::string home() const { return m_own / "home"; }
