@@ -1,9 +1,8 @@
 # SPDX-License-Identifier: MIT
 # OpenSSL's libcrypto for derodi-sim, checked against the target: in a cross
-# build the library found may be the build machine's, or the target's may
-# lack the configuration headers that Debian keeps apart, under
-# include/TRIPLET. Sets ZELKO_OPENSSL_USABLE; when it is false, one warning
-# says what is missing, for which architecture.
+# build the library found may be the build machine's. Sets
+# ZELKO_OPENSSL_USABLE; when it is false, one warning says what is missing,
+# for which architecture.
 
 set(openssl_package libssl-dev)
 if(CMAKE_CROSSCOMPILING)
@@ -38,42 +37,40 @@ if(host_pkg_config)
   unset(ENV{PKG_CONFIG_LIBDIR})
   set(ENV{PKG_CONFIG_PATH} "${pkg_config_path}")
 endif()
+# Debian keeps the configuration headers of each architecture apart, under
+# include/TRIPLET, which only the build machine's compiler searches itself.
+if(OpenSSL_FOUND AND CMAKE_CROSSCOMPILING)
+  foreach(triplet ${CMAKE_LIBRARY_ARCHITECTURE} ${machine})
+    if(EXISTS ${OPENSSL_INCLUDE_DIR}/${triplet}/openssl/opensslconf.h)
+      set_property(TARGET OpenSSL::Crypto APPEND PROPERTY INTERFACE_INCLUDE_DIRECTORIES
+                                                          ${OPENSSL_INCLUDE_DIR}/${triplet})
+      break()
+    endif()
+  endforeach()
+endif()
+
 set(ZELKO_OPENSSL_USABLE FALSE)
+set(openssl_fault "which was not found")
 if(OpenSSL_FOUND)
   include(CheckCXXSourceCompiles)
   set(CMAKE_REQUIRED_LIBRARIES OpenSSL::Crypto)
   set(CMAKE_REQUIRED_QUIET ON)
-  set(probe "#include <openssl/evp.h>\nint main() { return EVP_sha256() == nullptr; }\n")
   # Checked afresh at every configure: the answer depends on what is
   # installed, and on OPENSSL_ROOT_DIR.
   unset(ZELKO_OPENSSL_BUILDS CACHE)
-  check_cxx_source_compiles("${probe}" ZELKO_OPENSSL_BUILDS)
-  if(NOT ZELKO_OPENSSL_BUILDS)
-    foreach(triplet ${CMAKE_LIBRARY_ARCHITECTURE} ${machine})
-      set(multiarch ${OPENSSL_INCLUDE_DIR}/${triplet})
-      if(EXISTS ${multiarch}/openssl/opensslconf.h)
-        set_property(TARGET OpenSSL::Crypto APPEND PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${multiarch})
-        unset(ZELKO_OPENSSL_BUILDS_MULTIARCH CACHE)
-        check_cxx_source_compiles("${probe}" ZELKO_OPENSSL_BUILDS_MULTIARCH)
-        set(ZELKO_OPENSSL_BUILDS ${ZELKO_OPENSSL_BUILDS_MULTIARCH})
-        break()
-      endif()
-    endforeach()
-  endif()
+  check_cxx_source_compiles(
+    "#include <openssl/evp.h>\nint main() { return EVP_sha256() == nullptr; }\n"
+    ZELKO_OPENSSL_BUILDS)
   unset(CMAKE_REQUIRED_LIBRARIES)
   unset(CMAKE_REQUIRED_QUIET)
   set(ZELKO_OPENSSL_USABLE ${ZELKO_OPENSSL_BUILDS})
-  if(NOT ZELKO_OPENSSL_USABLE)
-    message(WARNING "derodi-sim needs OpenSSL's libcrypto for ${CMAKE_SYSTEM_PROCESSOR}, and the one "
-                    "found (${OPENSSL_CRYPTO_LIBRARY}, headers in ${OPENSSL_INCLUDE_DIR}) does not "
-                    "build for it, so the stand-in daemon is not built, nor the tour and the tests "
-                    "that use it; the client and its own tests are. libcrypto for "
-                    "${CMAKE_SYSTEM_PROCESSOR}: install ${openssl_package} (Debian and Ubuntu), "
-                    "or set OPENSSL_ROOT_DIR to the target's OpenSSL, or pass -DZELKO_BUILD_SIM=OFF.")
-  endif()
-else()
-  message(WARNING "derodi-sim needs OpenSSL's libcrypto for ${CMAKE_SYSTEM_PROCESSOR}, which was not "
-                  "found, so the stand-in daemon is not built, nor the tour and the tests that use "
-                  "it. Install ${openssl_package} (Debian and Ubuntu), or set OPENSSL_ROOT_DIR, and "
-                  "configure again, or pass -DZELKO_BUILD_SIM=OFF.")
+  string(CONCAT openssl_fault "and the one found (${OPENSSL_CRYPTO_LIBRARY}, headers in "
+                "${OPENSSL_INCLUDE_DIR}) does not build for it")
+endif()
+if(NOT ZELKO_OPENSSL_USABLE)
+  message(WARNING "derodi-sim needs OpenSSL's libcrypto for ${CMAKE_SYSTEM_PROCESSOR}, "
+                  "${openssl_fault}, so the stand-in daemon is not built, nor the tour and the "
+                  "tests that use it; the client and its own tests are. libcrypto for "
+                  "${CMAKE_SYSTEM_PROCESSOR}: install ${openssl_package} (Debian and Ubuntu), "
+                  "or set OPENSSL_ROOT_DIR to the target's OpenSSL, or pass -DZELKO_BUILD_SIM=OFF.")
 endif()

@@ -2,6 +2,15 @@
 # Shared by the shell checks, which source it after setting `check`, their
 # name in messages.
 
+# The lines of the fenced block that follows the line of `readme` (a
+# README.md) that begins with `marker`, such as "<!-- by-hand".
+readme_block() {
+  local readme=$1 marker=$2
+  awk -v marker="$marker" 'index($0, marker) == 1 { marked = 1; next }
+    marked && /^```/ { if (inside) exit; inside = 1; next }
+    inside { print }' "$readme"
+}
+
 # Exits with 77 (skipped) when one of the tools is missing.
 require_tools() {
   local tool

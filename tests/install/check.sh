@@ -93,10 +93,7 @@ mkdir "$work/lists"
 for list in install_manifest.txt install_directories.txt; do
   sed "s|^/|$work/removed/|" "$build/$list" >"$work/lists/$list"
 done
-lines=$(awk '/<!-- uninstall/ { marked = 1; next }
-             marked && /^```sh/ { inside = 1; next }
-             inside && /^```/ { exit }
-             inside { print }' "$source/README.md")
+lines=$(readme_block "$source/README.md" "<!-- uninstall")
 lines=${lines//sudo /}
 lines=${lines//build-release\//$work/lists/}
 bash -e -c "$lines" || fail "the uninstall lines failed: $lines"

@@ -13,10 +13,7 @@ source "$(dirname "$0")/../checks.sh"
 require_tools ssh-agent ssh-add ssh-keygen timeout
 
 # The shell block that follows the by-hand marker.
-block=$(awk '/<!-- by-hand/ { marked = 1; next }
-             marked && /^```sh/ { inside = 1; next }
-             inside && /^```/ { exit }
-             inside { print }' "$source/README.md")
+block=$(readme_block "$source/README.md" "<!-- by-hand")
 [ -n "$block" ] || { echo "README check: no by-hand block"; exit 1; }
 block=${block//.\/build-tour\//$build/}
 printf '%s\n' "$block"
