@@ -77,7 +77,11 @@ if command -v fish >/dev/null; then
   # With the README's line in config.fish, fish finds the installed
   # completion wherever the build put it.
   mkdir -p "$work/home/.config/fish"
-  echo "set -a fish_complete_path $(dirname "$work/plain${files[4]}")" >"$work/home/.config/fish/config.fish"
+  # Between fish's single quotes, where a quote or backslash is escaped.
+  completions=$(dirname "$work/plain${files[4]}")
+  completions=${completions//\\/\\\\}
+  completions=${completions//\'/\\\'}
+  echo "set -a fish_complete_path '$completions'" >"$work/home/.config/fish/config.fish"
   offered=$(HOME=$work/home PATH="$(dirname "$work/plain${files[0]}"):$PATH" \
     fish -c 'complete -C "zelko-cli "' 2>&1) || true
   [[ $offered == *status* ]] || fail "fish does not complete the installed zelko-cli: $offered"
@@ -91,11 +95,14 @@ echo "== the README's uninstall lines"
 DESTDIR="$work/removed" cmake --install "$build" >/dev/null
 mkdir "$work/lists"
 for list in install_manifest.txt install_directories.txt; do
-  sed "s|^/|$work/removed/|" "$build/$list" >"$work/lists/$list"
+  while IFS= read -r path || [ -n "$path" ]; do
+    printf '%s\n' "$work/removed$path"
+  done <"$build/$list" >"$work/lists/$list"
 done
 lines=$(readme_block "$source/README.md" "<!-- uninstall")
 lines=${lines//sudo /}
-lines=${lines//build-release\//$work/lists/}
+lists=$(printf '%q' "$work/lists/")
+lines=${lines//build-release\//$lists}
 bash -e -c "$lines" || fail "the uninstall lines failed: $lines"
 left=$(find "$work/removed" -mindepth 1)
 [ -z "$left" ] || fail "left after uninstalling: $left"

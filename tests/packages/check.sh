@@ -10,7 +10,11 @@
 set -euo pipefail
 source=$(cd "$1" && pwd)
 version=$2
-work=$(mktemp -d "${TMPDIR:-/tmp}/zelko-packages.XXXXXX")
+# rpmbuild cannot build under a path with a blank in it: then the packages
+# are built under /tmp instead.
+base=${TMPDIR:-/tmp}
+[[ $base != *[[:space:]]* ]] || base=/tmp
+work=$(mktemp -d "$base/zelko-packages.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # rpmbuild and lintian keep state under HOME, and lintian its scratch
 # files (mldbm-elf-*) in TMPDIR: this check's own, removed with it.

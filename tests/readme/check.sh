@@ -18,8 +18,8 @@ block=$(readme_block "$source/README.md" "<!-- by-hand")
 block=${block//.\/build-tour\//$build/}
 printf '%s\n' "$block"
 
-# With job control on, as in an interactive shell, so that "kill %1"
-# signals the sim's whole process group; in a shell that ran the README's
+# With job control on, as in an interactive shell, so that the sim runs in
+# a process group of its own; in a shell that ran the README's
 # profile line, so SSH_AUTH_SOCK names the daemon's endpoint before any
 # daemon runs; and, where util-linux's script gives it a terminal of its
 # own, with `stty tostop`, which stops a background job that writes there

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -95,10 +96,6 @@ bool RunningSim::phone_said(const std::string& decision, const std::string& part
     return false;
   };
   return said(log_when(*this, said));
-}
-
-std::vector<pid_t> RunningSim::agents() const {
-  return processes_within(m_runtime_dir + "/zelko", "ssh-agent");
 }
 
 RunningSim::RunningSim(const SimStart& start)
@@ -270,23 +267,63 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
-std::vector<pid_t> processes_within(const std::string& directory, const std::string& name) {
-  std::error_code error;
-  const std::string within = std::filesystem::canonical(directory, error).string();
-  std::vector<pid_t> found;
+namespace {
+
+// What /proc/PID/stat says of a process: "PID (NAME) STATE PPID ...", the
+// name being whatever the process chose, parentheses included.
+struct ProcessStat {
+  std::string name;
+  char state = 0;
+  pid_t parent = 0;
+};
+
+std::optional<ProcessStat> process_stat(pid_t pid) {
+  const std::string text = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t open = text.find('(');
+  const std::size_t close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) {
+    return std::nullopt;
+  }
+  ProcessStat stat{text.substr(open + 1, close - open - 1)};
+  std::istringstream(text.substr(close + 1)) >> stat.state >> stat.parent;
+  return stat;
+}
+
+}  // namespace
+
+std::vector<pid_t> descendants(pid_t ancestor, const std::string& name) {
+  std::vector<std::pair<pid_t, ProcessStat>> all;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string pid = entry.path().filename();
-    if (error || pid.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
+    if (pid.find_first_not_of("0123456789") == std::string::npos) {
+      if (auto stat = process_stat(std::stoi(pid))) {
+        all.emplace_back(std::stoi(pid), std::move(*stat));
+      }
     }
-    std::error_code gone;
-    const std::string cwd = std::filesystem::read_symlink(entry.path() / "cwd", gone).string();
-    const bool inside = !gone && (cwd == within || cwd.starts_with(within + "/"));
-    if (inside && (name.empty() || read_file(entry.path() / "comm") == name + "\n")) {
-      found.push_back(std::stoi(pid));
+  }
+  std::vector<pid_t> family = {ancestor};
+  std::vector<pid_t> found;
+  for (std::size_t next = 0; ancestor > 0 && next < family.size(); ++next) {
+    for (const auto& [pid, stat] : all) {
+      if (stat.parent == family[next]) {
+        family.push_back(pid);
+        if (name.empty() || stat.name == name) {
+          found.push_back(pid);
+        }
+      }
     }
   }
   return found;
+}
+
+std::vector<pid_t> still_running(const std::vector<pid_t>& pids) {
+  std::vector<pid_t> running;
+  for (const pid_t pid : pids) {
+    if (const auto stat = process_stat(pid); stat && stat->state != 'Z') {
+      running.push_back(pid);
+    }
+  }
+  return running;
 }
 
 }  // namespace zelko_test

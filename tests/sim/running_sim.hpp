@@ -13,6 +13,17 @@
 
 namespace zelko_test {
 
+/// The processes `ancestor` started, its children's included, and of
+/// those only the ones named `name` when it is given. Read from
+/// /proc/PID/stat, which any user may read of any process (the links
+/// beside it are closed even to their owner for a set-group-ID program
+/// such as Debian's ssh-agent).
+[[nodiscard]] std::vector<pid_t> descendants(pid_t ancestor, const std::string& name = {});
+
+/// Those of `pids` that still run (a zombie has ended), for a check that
+/// what a sim started does not outlive it.
+[[nodiscard]] std::vector<pid_t> still_running(const std::vector<pid_t>& pids);
+
 /// How a RunningSim is started.
 struct SimStart {
   std::vector<std::string> flags = {};
@@ -56,8 +67,8 @@ class RunningSim {
   [[nodiscard]] bool phone_said(const std::string& decision, const std::string& part) const;
   /// The home it was given, for ~/.ssh/known_hosts.
   [[nodiscard]] std::string home() const { return m_own / "home"; }
-  /// Its ssh-agent processes.
-  [[nodiscard]] std::vector<pid_t> agents() const;
+  /// Its ssh-agent processes, while it runs.
+  [[nodiscard]] std::vector<pid_t> agents() const { return descendants(m_pid, "ssh-agent"); }
   /// The other side of its terminal, or of its unread log.
   [[nodiscard]] int terminal() const { return m_terminal.get(); }
   /// The environment for programs that talk to it.
@@ -112,10 +123,5 @@ class SimTest : public testing::Test {
 
 /// How often `part` stands in `text`.
 [[nodiscard]] std::size_t occurrences(const std::string& text, const std::string& part);
-
-/// The processes working in `directory` or below (their current
-/// directory), and of those only the ones named `name` when it is given.
-[[nodiscard]] std::vector<pid_t> processes_within(const std::string& directory,
-                                                  const std::string& name = {});
 
 }  // namespace zelko_test
