@@ -28,6 +28,11 @@ constexpr std::array<char, 256> k_escapes = [] {
 }();
 
 char* write_unicode_escape(char* out, char32_t c) {
+  if (c > 0xFFFF) {
+    // Beyond the Basic Multilingual Plane, as a UTF-16 surrogate pair.
+    out = write_unicode_escape(out, 0xD800 + ((c - 0x10000) >> 10));
+    return write_unicode_escape(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
+  }
   std::memcpy(out, "\\u", 2);
   for (int shift = 12, i = 2; shift >= 0; shift -= 4, ++i) {
     out[i] = k_hex_digits[(c >> shift) & 0xF];

@@ -2,7 +2,7 @@
 // How the simulated phone shows text another program chose, and which host
 // names it reads off an ssh command line.
 
-#include "foreign_text.hpp"
+#include "text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@ TEST(ForeignText, QuotesSoNothingEndsOrHidesIt) {
       {"tab\there\nline", "'tab\\x09here\\x0aline'"},
       {"ali\u200bce\ufeff", "'ali\\u{200b}ce\\u{feff}'"},
       {"\u202eevil\u2028", "'\\u{202e}evil\\u{2028}'"},
-      {"nb\u00a0sp\u3164", "'nb\\u{00a0}sp\\u{3164}'"},
+      {"nb\u00a0sp\u3164", "'nb\u00a0sp\\u{3164}'"},
+      {"work\ufe0f\U000E0100\u180b\u17b4", "'work\\u{fe0f}\\u{e0100}\\u{180b}\\u{17b4}'"},
       {"c1\xc2\x85", "'c1\\u{0085}'"},
       {"bad\xff\xc3", "'bad\\xff\\xc3'"},
       {"caf\u00e9 \U0001F511", "'caf\u00e9 \U0001F511'"},

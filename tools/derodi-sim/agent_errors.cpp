@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "foreign_text.hpp"
 #include "text.hpp"
 
 namespace derodi_sim {

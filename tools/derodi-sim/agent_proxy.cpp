@@ -8,10 +8,9 @@
 
 #include "agent_messages.hpp"
 #include "fingerprint.hpp"
-#include "foreign_text.hpp"
+#include "text.hpp"
 #include "known_hosts.hpp"
 #include "peer.hpp"
-#include "text.hpp"
 #include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"

@@ -7,9 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "foreign_text.hpp"
-#include "small_file.hpp"
 #include "text.hpp"
+#include "small_file.hpp"
 
 namespace derodi_sim {
 

@@ -5,8 +5,6 @@
 #include <ctime>
 
 #include "fingerprint.hpp"
-#include "foreign_text.hpp"
-#include "key_names.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"

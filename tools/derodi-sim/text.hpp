@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// Text the sim writes: messages, and what another program chose, shown so
+// that nobody can be misled by it.
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,5 +25,28 @@ template <class... Texts>
 [[nodiscard]] inline std::string quoted(std::string_view text) {
   return concat("'", text, "'");
 }
+
+/// How much of one foreign text a line shows: characters, and four bytes
+/// a character of what shows them (an escape is one character of up to
+/// ten bytes).
+inline constexpr std::size_t k_field_characters = 64;
+
+/// `text` that another program chose (a user name, a namespace, a key or
+/// program name, a path, a host name), as the sim's lines show it: between
+/// single quotes, with a quote or a backslash in it escaped by a backslash,
+/// the characters unsafe to show (zelko_ipc::is_unsafe_to_show) as \xHH or
+/// \u{HHHH} (bytes that are no UTF-8 as \xHH), and at most `characters` of
+/// it in four times as many bytes. A longer text is cut between two
+/// characters, and "..." and its whole size in bytes follow the closing
+/// quote. Nothing in it can end the quotation, hide, or make a line longer
+/// than the field.
+[[nodiscard]] std::string foreign(std::string_view text,
+                                  std::size_t characters = k_field_characters);
+
+/// Why `name` cannot name a key on the phone, in the phone's own words, or
+/// nothing when it can. A name must be UTF-8, hold more than white space,
+/// at most k_field_characters characters, and no character unsafe to show:
+/// whoever reads it must see all of it.
+[[nodiscard]] std::string name_fault(std::string_view name);
 
 }  // namespace derodi_sim

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "zelko/ipc/terminal.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+
+#include "zelko/ipc/utf8.hpp"
 
 namespace zelko_ipc {
 
@@ -10,9 +15,40 @@ namespace {
 
 constexpr char k_hex_digits[] = "0123456789abcdef";
 
-std::uint8_t byte_at(std::string_view text, std::size_t i) {
-  return static_cast<std::uint8_t>(text[i]);
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+
+// C0 controls, DEL and C1 controls; U+2028 and U+2029, the line and
+// paragraph separators; the rest is Default_Ignorable_Code_Point as
+// Unicode's DerivedCoreProperties.txt lists it (the unit tests compare).
+constexpr CodeRange k_unsafe[] = {
+    {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},
+    {0x061C, 0x061C},   {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
+    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFF8},
+    {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+};
+
+constexpr std::uint8_t utf8_lead_byte(char32_t c) {
+  return static_cast<std::uint8_t>(c < 0x80      ? c
+                                   : c < 0x800   ? 0xC0 | (c >> 6)
+                                   : c < 0x10000 ? 0xE0 | (c >> 12)
+                                                 : 0xF0 | (c >> 18));
 }
+
+// The bytes that start the UTF-8 of some unsafe character: every other
+// byte goes to a terminal as it is, without decoding.
+constexpr std::array<bool, 256> k_may_start_unsafe = [] {
+  std::array<bool, 256> table{};
+  for (const CodeRange& range : k_unsafe) {
+    for (char32_t c = range.first; c <= range.last; ++c) {
+      table[utf8_lead_byte(c)] = true;
+    }
+  }
+  return table;
+}();
 
 char* write_hex(char* out, char32_t value, int digits) {
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
@@ -21,50 +57,31 @@ char* write_hex(char* out, char32_t value, int digits) {
   return out;
 }
 
-// The code point of the three-byte sequence E2 `second` `third`.
-char32_t code_point_e2(std::uint8_t second, std::uint8_t third) {
-  return 0x2000u + ((second & 0x3Fu) << 6) + (third & 0x3Fu);
-}
-
-bool unsafe_e2(char32_t c) {
-  return c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069);
-}
-
 }  // namespace
 
+bool is_unsafe_to_show(char32_t c) {
+  return std::any_of(std::begin(k_unsafe), std::end(k_unsafe),
+                     [c](const CodeRange& range) { return c >= range.first && c <= range.last; });
+}
+
 UnsafeCharacter unsafe_character_at(std::string_view text) {
-  const std::uint8_t lead = byte_at(text, 0);
-  if (lead < 0x20 || lead == 0x7F) {
-    return {lead, 1};
-  }
-  if (lead < 0x80 || text.size() < 2) {
+  if (text.empty() || !k_may_start_unsafe[static_cast<std::uint8_t>(text[0])]) {
     return {0, 0};
   }
-  const std::uint8_t second = byte_at(text, 1);
-  // The C1 controls, U+0080 to U+009F, are C2 80 to C2 9F; U+061C, the
-  // Arabic letter mark, is D8 9C.
-  if ((lead == 0xC2 && second >= 0x80 && second <= 0x9F) || (lead == 0xD8 && second == 0x9C)) {
-    return {((lead & 0x1Fu) << 6) | (second & 0x3Fu), 2};
+  const auto c = decode_utf8(text);
+  if (!c || !is_unsafe_to_show(c->value)) {
+    return {0, 0};
   }
-  if (lead == 0xE2 && text.size() >= 3 && (second == 0x80 || second == 0x81)) {
-    const char32_t c = code_point_e2(second, byte_at(text, 2));
-    if (unsafe_e2(c)) {
-      return {c, 3};
-    }
-  }
-  return {0, 0};
+  return {c->value, c->length};
 }
 
 char* write_for_terminal(char* out, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
-    const auto byte = static_cast<std::uint8_t>(c);
     // Printable ASCII but the backslash, and every byte of a character
     // that is not a lead byte of a possibly unsafe one, go as they are.
-    if ((byte >= 0x20 && byte < 0x7F && c != '\\') ||
-        (byte >= 0x80 && byte != 0xC2 && byte != 0xD8 && byte != 0xE2)) {
+    if (!k_may_start_unsafe[static_cast<std::uint8_t>(c)] && c != '\\') {
       *out++ = c;
       ++i;
       continue;
@@ -85,7 +102,8 @@ char* write_for_terminal(char* out, std::string_view text) {
       i += unsafe.length;
     } else {
       std::memcpy(out, "\\u{", 3);
-      out = write_hex(out + 3, unsafe.code_point, unsafe.code_point < 0x100 ? 2 : 4);
+      const int digits = unsafe.code_point < 0x100 ? 2 : unsafe.code_point < 0x10000 ? 4 : 5;
+      out = write_hex(out + 3, unsafe.code_point, digits);
       *out++ = '}';
       i += unsafe.length;
     }

@@ -1,16 +1,23 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Foreign text shown on a terminal: control characters, DEL, the C1
-// controls, the bidirectional marks, overrides and isolates and the line and
-// paragraph separators could move the cursor, retitle the window, hide or
-// forge lines or reorder what the user reads, so on a terminal they are
-// shown as visible escapes instead.
+// Foreign text shown to a reader: control characters, DEL, the C1
+// controls, the line and paragraph separators and the characters Unicode
+// leaves unseen (Default_Ignorable_Code_Point: the bidirectional marks,
+// overrides and isolates, zero-width characters, variation selectors,
+// fillers, tags...) could move the cursor, retitle the window, hide or forge
+// lines, reorder what the user reads or make two names look alike, so they
+// are shown as visible escapes instead.
 
 #include <cstddef>
 #include <string_view>
 
 namespace zelko_ipc {
+
+/// True for the characters that must never reach a reader raw: the one
+/// list the client's terminal output, the stand-in daemon's quoting and its
+/// checks of key names all go by.
+[[nodiscard]] bool is_unsafe_to_show(char32_t c);
 
 /// The character a terminal must not receive raw, found at the start of a text.
 struct UnsafeCharacter {

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "foreign_text.hpp"
+#include "text.hpp"
 
 #include <cstdio>
 
-#include "characters.hpp"
+#include "zelko/ipc/terminal.hpp"
 #include "zelko/ipc/utf8.hpp"
+#include "zelko/ipc/white_space.hpp"
 
 namespace derodi_sim {
 
@@ -24,15 +25,12 @@ std::string shown_character(std::string_view text, std::size_t& at) {
   if (c->value == '\\' || c->value == '\'') {
     return std::string("\\").append(literal);
   }
-  if (c->value < 0x80 && is_control(c->value)) {
-    std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c->value));
-    return escape;
+  if (!zelko_ipc::is_unsafe_to_show(c->value)) {
+    return std::string(literal);
   }
-  if (c->value != ' ' && (is_control(c->value) || is_invisible(c->value))) {
-    std::snprintf(escape, sizeof escape, "\\u{%04x}", static_cast<unsigned>(c->value));
-    return escape;
-  }
-  return std::string(literal);
+  std::snprintf(escape, sizeof escape, c->value < 0x80 ? "\\x%02x" : "\\u{%04x}",
+                static_cast<unsigned>(c->value));
+  return escape;
 }
 
 }  // namespace
@@ -54,6 +52,33 @@ std::string foreign(std::string_view text, std::size_t characters) {
     out.append("... (").append(std::to_string(text.size())).append(" bytes)");
   }
   return out;
+}
+
+std::string name_fault(std::string_view name) {
+  if (name.empty()) {
+    return "a key name must not be empty";
+  }
+  if (zelko_ipc::trim_white_space(name).empty()) {
+    return "a key name must hold more than white space";
+  }
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < name.size(); ++characters) {
+    const auto c = zelko_ipc::decode_utf8(name.substr(at));
+    if (!c) {
+      return "a key name must be UTF-8";
+    }
+    if (c->value < 0xA0 && zelko_ipc::is_unsafe_to_show(c->value)) {
+      return "a key name must not hold control characters";
+    }
+    if (zelko_ipc::is_unsafe_to_show(c->value)) {
+      return "a key name must not hold invisible formatting characters or line separators";
+    }
+    at += c->length;
+  }
+  if (characters > k_field_characters) {
+    return "a key name must be at most " + std::to_string(k_field_characters) + " characters long";
+  }
+  return {};
 }
 
 }  // namespace derodi_sim
