@@ -264,10 +264,13 @@ TEST_F(DerodiSimBehaviour, LeavesTheUsersOwnAgentAlone) {
 // along its whole path stops it with one line, before it touches anything.
 TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
   const std::string uid = std::to_string(::geteuid());
-  for (const std::string row : {"open", "open parent", "link to open", "foreign", "state"}) {
-    if (row == "foreign" && ::geteuid() != 0) {
-      std::printf("skipped: a directory of another user's needs root to make\n");
-      continue;
+  for (const std::string row : {"open", "open parent", "link to open", "foreign", "state",
+                                 "foreign link, sticky", "link in a foreign directory", "proc"}) {
+    if (row.starts_with("foreign") || row.ends_with("directory")) {
+      if (::geteuid() != 0) {
+        std::printf("skipped: %s: another user's files need root to make\n", row.c_str());
+        continue;
+      }
     }
     const TempDir top;
     std::string runtime = top.path();
@@ -280,7 +283,7 @@ TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
       ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
       ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);
       why =
-          "others can write to " + runtime + " (mode 0777), which is no sticky directory of root's";
+          "others can write to " + runtime + " (mode 0777), which is not sticky";
     }
     const std::string zelko = runtime + "/zelko";
     std::string refused = zelko;
@@ -299,12 +302,40 @@ TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
       ASSERT_EQ(::chmod(elsewhere.c_str(), 0777), 0);
       flags = {"--state-dir", elsewhere};
       refused = elsewhere;
+    } else if (row == "proc") {
+      runtime = "/proc/self/cwd";
+      refused = runtime + "/zelko";
+      why = "/proc is on /proc, the processes' file system";
+    } else if (row != "open parent") {
+      // Another user's link to the user's own directory, in a sticky
+      // directory, or in a directory of hers.
+      const std::string shared = top / "shared";
+      ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+      ASSERT_EQ(::chmod(shared.c_str(), row.ends_with("sticky") ? 01777 : 0755), 0);
+      runtime = shared + "/rt";
+      ASSERT_EQ(::symlink(elsewhere.c_str(), runtime.c_str()), 0);
+      ASSERT_EQ(::lchown(runtime.c_str(), 65534, 65534), 0);
+      why = runtime + " is a symbolic link of uid 65534, neither root's nor uid " + uid + "'s";
+      if (!row.ends_with("sticky")) {
+        ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+        why = shared + " belongs to uid 65534, neither to root nor to uid " + uid;
+      }
+      refused = runtime + "/zelko";
     }
     const RunResult run = run_program(sim_path(), flags, {"XDG_RUNTIME_DIR=" + runtime});
     EXPECT_RUN(run, "", "derodi-sim: " + refused + " is not safe to use: " + why + "\n", 1);
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << row;
-    EXPECT_EQ(std::filesystem::exists(zelko), row != "state" && row != "open parent") << row;
+    EXPECT_EQ(std::filesystem::exists(zelko), row == "open" || row == "link to open" || row == "foreign")
+        << row;
   }
+  // The user's own link in a sticky directory is followed, and announced as given.
+  const TempDir top;
+  ASSERT_EQ(::chmod(top.path().c_str(), 01777), 0);
+  ASSERT_EQ(::mkdir((top / "mine").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink((top / "mine").c_str(), (top / "rt").c_str()), 0);
+  const RunningSim sim(SimStart{{}, top / "rt"});
+  const std::string announced = "listening on " + top / "rt/zelko/control.sock";
+  EXPECT_NE(sim.log_with(announced).find(announced), std::string::npos) << sim.log();
 }
 
 // A state directory named through a link (a trailing slash follows it) is

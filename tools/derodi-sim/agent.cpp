@@ -77,23 +77,17 @@ bool wait_for_end(int fd, std::chrono::milliseconds limit) {
 std::expected<Agent, std::string> Agent::start(const TrustedDirectory& directory,
                                                const Stop& stop) {
   // Nobody can have made, or reach, a directory that did not exist before.
-  std::string name;
-  for (int tries = 0; tries < 100 && name.empty(); ++tries) {
-    name = random_name("agent.");
-    if (::mkdirat(directory.fd(), name.c_str(), 0700) != 0) {
-      if (errno != EEXIST) {
-        return std::unexpected(concat("cannot make the agent's directory in ", directory.path(),
-                                      ": ", zelko_ipc::describe_os_error(errno)));
-      }
-      name.clear();
-    }
+  auto name = directory.make_private("agent.");
+  if (!name) {
+    return std::unexpected(name.error());
   }
-  auto child = start_child({"ssh-agent", "-D", "-a", name + std::string(k_socket)}, directory.fd());
+  auto child =
+      start_child({"ssh-agent", "-D", "-a", *name + std::string(k_socket)}, directory.fd());
   if (!child) {
-    ::unlinkat(directory.fd(), name.c_str(), AT_REMOVEDIR);
+    directory.remove(*name);
     return std::unexpected(child.error());
   }
-  Agent agent(directory, child->guardian, std::move(child->errors), name);
+  Agent agent(directory, child->guardian, std::move(child->errors), *name);
   // ssh-agent -D says where it listens once it does: "SSH_AUTH_SOCK=...".
   const std::string said = read_line(child->output.get(), stop, k_start_time);
   if (said.starts_with("SSH_AUTH_SOCK=")) {
@@ -158,8 +152,7 @@ void Agent::stop() {
     m_pid = -1;
   }
   if (!m_name.empty()) {
-    ::unlinkat(m_directory->fd(), (m_name + std::string(k_socket)).c_str(), 0);
-    ::unlinkat(m_directory->fd(), m_name.c_str(), AT_REMOVEDIR);
+    m_directory->remove(m_name);
     m_name.clear();
   }
 }

@@ -156,7 +156,7 @@ std::expected<PhoneKeys, std::string> load_phone_keys(const TrustedDirectory& di
   for (const std::string& name : *names) {
     if (name.starts_with(k_making_prefix)) {
       // Left by a sim that was killed while it made a key.
-      remove_directory(directory.fd(), name);
+      directory.remove(name);
     } else if (const auto n = made_number(name)) {
       made.push_back(*n);
     }
@@ -193,17 +193,11 @@ std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
                                              const std::string& name, const HangUpWatch& client) {
   // Made aside, in a directory of its own, then linked in under a free
   // name: link never replaces a file that is there.
-  std::string scratch;
-  for (int tries = 0; tries < 100 && scratch.empty(); ++tries) {
-    scratch = random_name(k_making_prefix);
-    if (::mkdirat(directory.fd(), scratch.c_str(), 0700) != 0) {
-      if (errno != EEXIST) {
-        return std::unexpected(concat("cannot make a key in ", directory.path(), ": ",
-                                      zelko_ipc::describe_os_error(errno)));
-      }
-      scratch.clear();
-    }
+  auto made_in = directory.make_private(k_making_prefix);
+  if (!made_in) {
+    return std::unexpected(made_in.error());
   }
+  const std::string scratch = *made_in;
   const std::string made = scratch + "/key";
   // Large RSA keys take minutes; the client's leaving ends it sooner.
   auto generated =
@@ -230,7 +224,7 @@ std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
       }
     }
   }
-  remove_directory(directory.fd(), scratch);
+  directory.remove(scratch);
   if (!generated) {
     return std::unexpected(generated.error());
   }

@@ -27,31 +27,42 @@ namespace derodi_sim {
 
 namespace {
 
-// Every path the sim is to use passes, and the terminal it is to ask on is
-// there, before it touches anything.
-std::expected<std::optional<Asker>, std::string> check_before_starting(
-    const Options& options, const std::string& zelko_path) {
+// What the sim starts on, found before it touches anything: every path it
+// is to use passes, and the terminal it is to ask on is there.
+struct Found {
+  TrustedDirectory zelko;
+  std::optional<TrustedDirectory> state;  // none for the default one, in zelko
+  std::optional<Asker> asker;
+};
+
+std::expected<Found, std::string> find_before_starting(const Options& options,
+                                                       const std::string& zelko_path) {
   for (const std::string socket : {"/control.sock", "/agent.sock"}) {
     if (auto fits = check_socket_path(zelko_path + socket); !fits) {
       return std::unexpected(fits.error());
     }
   }
-  if (auto checked = TrustedDirectory::check(zelko_path); !checked) {
-    return std::unexpected(checked.error());
+  auto zelko = TrustedDirectory::find(zelko_path);
+  if (!zelko) {
+    return std::unexpected(zelko.error());
   }
+  std::optional<TrustedDirectory> state;
   if (!options.state_dir_is_default) {
-    if (auto checked = TrustedDirectory::check(options.state_dir); !checked) {
-      return std::unexpected(checked.error());
+    auto named = TrustedDirectory::find(options.state_dir);
+    if (!named) {
+      return std::unexpected(named.error());
     }
+    state.emplace(std::move(*named));
   }
-  if (!options.behaviour.ask) {
-    return std::nullopt;
+  std::optional<Asker> asker;
+  if (options.behaviour.ask) {
+    auto opened = Asker::open();
+    if (!opened) {
+      return std::unexpected(opened.error());
+    }
+    asker.emplace(std::move(*opened));
   }
-  auto asker = Asker::open();
-  if (!asker) {
-    return std::unexpected(asker.error());
-  }
-  return std::optional<Asker>(std::move(*asker));
+  return Found{std::move(*zelko), std::move(state), std::move(asker)};
 }
 
 // The user's home, where ~/.ssh/known_hosts is.
@@ -88,30 +99,30 @@ std::expected<void, std::string> simulate(const Options& options) {
   const std::string zelko_path = options.runtime_dir + "/zelko";
   const std::string control_path = zelko_path + "/control.sock";
   const std::string endpoint = zelko_path + "/agent.sock";
-  auto asker = check_before_starting(options, zelko_path);
-  if (!asker) {
-    return std::unexpected(asker.error());
+  auto found = find_before_starting(options, zelko_path);
+  if (!found) {
+    return std::unexpected(found.error());
   }
   auto stop = Stop::make();
   if (!stop) {
     return std::unexpected(stop.error());
   }
   catch_stop_signals(*stop);
-  auto zelko = TrustedDirectory::open(zelko_path);
-  if (!zelko) {
-    return std::unexpected(zelko.error());
+  if (auto made = found->zelko.make(); !made) {
+    return made;
   }
-  if (auto claimed = claim(*zelko, control_path); !claimed) {
+  const TrustedDirectory& zelko = found->zelko;
+  if (auto claimed = claim(zelko, control_path); !claimed) {
     return claimed;
   }
-  auto state = StateDirectory::take(options, *zelko);
+  auto state = StateDirectory::take(std::move(found->state), options, zelko);
   if (!state) {
     return std::unexpected(state.error());
   }
   // The real agent listens where only the sim goes; SSH clients reach it
   // through the endpoint, which asks the phone about signatures. It starts
   // before any thread does: it is forked.
-  auto agent = Agent::start(*zelko, *stop);
+  auto agent = Agent::start(zelko, *stop);
   if (!agent) {
     return std::unexpected(agent.error());
   }
@@ -129,13 +140,13 @@ std::expected<void, std::string> simulate(const Options& options) {
       return added;
     }
   }
-  Phone phone(options.behaviour, *agent, log, std::move(*asker), endpoint, state->directory(),
+  Phone phone(options.behaviour, *agent, log, std::move(found->asker), endpoint, state->directory(),
               std::move(keys->keys), *stop);
-  auto control_listener = Listener::open(*zelko, "control.sock");
+  auto control_listener = Listener::open(zelko, "control.sock");
   if (!control_listener) {
     return std::unexpected(control_listener.error());
   }
-  auto agent_listener = Listener::open(*zelko, "agent.sock");
+  auto agent_listener = Listener::open(zelko, "agent.sock");
   if (!agent_listener) {
     return std::unexpected(agent_listener.error());
   }

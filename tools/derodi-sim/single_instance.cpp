@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "single_instance.hpp"
 
-#include <sys/file.h>
-
 #include "zelko/ipc/unix_socket.hpp"
 
 namespace derodi_sim {
 
 std::expected<void, std::string> claim(const TrustedDirectory& runtime,
                                        const std::string& control_path) {
-  if (::flock(runtime.fd(), LOCK_EX | LOCK_NB) != 0 ||
+  if (!runtime.lock() ||
       zelko_ipc::connect_unix(runtime.through_fd("control.sock"))) {
     return std::unexpected("a daemon already answers on " + control_path);
   }

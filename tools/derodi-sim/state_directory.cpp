@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "state_directory.hpp"
 
-#include <sys/file.h>
-
 #include "text.hpp"
 
 namespace derodi_sim {
@@ -13,14 +11,19 @@ constexpr std::string_view k_default_name = "sim-state";
 
 }  // namespace
 
-std::expected<StateDirectory, std::string> StateDirectory::take(const Options& options,
-                                                                const TrustedDirectory& runtime) {
-  auto directory = TrustedDirectory::open(options.state_dir);
+std::expected<StateDirectory, std::string> StateDirectory::take(
+    std::optional<TrustedDirectory> found, const Options& options,
+    const TrustedDirectory& runtime) {
+  auto directory = found ? std::expected<TrustedDirectory, std::string>(std::move(*found))
+                         : TrustedDirectory::find(options.state_dir);
   if (!directory) {
     return std::unexpected(directory.error());
   }
+  if (auto made = directory->make(); !made) {
+    return std::unexpected(made.error());
+  }
   // Two sims starting on one new state directory would both make its keys.
-  if (::flock(directory->fd(), LOCK_EX | LOCK_NB) != 0) {
+  if (!directory->lock()) {
     return std::unexpected(
         concat("another derodi-sim holds the state directory ", options.state_dir));
   }
@@ -30,7 +33,7 @@ std::expected<StateDirectory, std::string> StateDirectory::take(const Options& o
 
 StateDirectory::~StateDirectory() {
   if (m_removed_from != nullptr && m_directory.fd() >= 0) {
-    remove_directory(m_removed_from->fd(), std::string(k_default_name));
+    m_removed_from->remove(k_default_name);
   }
 }
 

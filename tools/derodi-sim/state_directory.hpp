@@ -15,11 +15,12 @@ namespace derodi_sim {
 /// default one and is not to be kept.
 class StateDirectory {
  public:
-  /// Opens and takes the state directory `options` name; the default one
-  /// is made in `runtime` (the sim's zelko directory). Fails when another
-  /// sim holds it.
+  /// Makes and takes the state directory `options` name, `found` already
+  /// when it is not the default one, which is made in `runtime` (the sim's
+  /// zelko directory). Fails when another sim holds it.
   [[nodiscard]] static std::expected<StateDirectory, std::string> take(
-      const Options& options, const TrustedDirectory& runtime);
+      std::optional<TrustedDirectory> found, const Options& options,
+      const TrustedDirectory& runtime);
 
   StateDirectory(StateDirectory&& other) noexcept = default;
   StateDirectory(const StateDirectory&) = delete;

@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "trusted_directory.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdlib.h>
-#include <sys/random.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <memory>
-#include <optional>
+#include <deque>
+#include <filesystem>
+#include <vector>
 
 #include "text.hpp"
 #include "zelko/ipc/os_error.hpp"
@@ -22,161 +22,219 @@ namespace derodi_sim {
 
 namespace {
 
+// As many links as the kernel follows in one path.
+constexpr int k_link_limit = 40;
+
 std::string octal(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
   return text;
 }
 
-// One path being trusted: the path as given, resolved, and walked from the
-// root down.
+bool ours(uid_t owner) {
+  return owner == 0 || owner == ::geteuid();
+}
+
+// `name` in the directory named `directory` (as the walk names them).
+std::string joined(const std::string& directory, std::string_view name) {
+  if (directory == ".") {
+    return std::string(name);
+  }
+  return concat(directory, directory.ends_with('/') ? "" : "/", name);
+}
+
+// One directory of the walk, open, named as the walk reached it.
+struct Step {
+  zelko_ipc::Fd fd;
+  std::string name;
+};
+
+// What a walk finds: the directory, open; or, when its last component is
+// missing, the directory to make it in and its name there.
+struct Found {
+  zelko_ipc::Fd fd;
+  zelko_ipc::Fd parent;
+  std::string name;
+};
+
+// One path being trusted, walked as the kernel walks it.
 class Walk {
  public:
-  explicit Walk(std::string path) : m_path(std::move(path)) {}
+  explicit Walk(std::string path) : m_path(std::move(path)), m_given(without_final_slashes(m_path)) {}
 
-  // The directory at the path, opened and checked; nothing when it is
-  // missing and `make` is not set.
-  std::expected<std::optional<zelko_ipc::Fd>, std::string> run(bool make) {
-    auto parent = resolved_parent();
-    if (!parent) {
-      return std::unexpected(parent.error());
+  std::expected<Found, std::string> run() {
+    if (m_path.empty()) {
+      return std::unexpected(std::string("cannot look at '': it names no directory"));
     }
-    auto at = open_checked_ancestors(*parent);
-    if (!at) {
-      return std::unexpected(at.error());
+    if (auto start = start_chain(); !start) {
+      return std::unexpected(start.error());
     }
-    const std::string resolved = concat(*parent == "/" ? "" : *parent, "/", m_name);
-    if (make && ::mkdirat(at->get(), m_name.c_str(), 0700) != 0 && errno != EEXIST) {
-      return std::unexpected(
-          concat("cannot create ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
-    }
-    zelko_ipc::Fd fd(
-        ::openat(at->get(), m_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) {
-      if (errno == ENOENT && !make) {
-        return std::nullopt;
+    std::deque<std::string> left = components(m_path);
+    while (!left.empty()) {
+      const std::string part = std::move(left.front());
+      left.pop_front();
+      if (part == "..") {
+        if (m_chain.size() > 1) {
+          m_chain.pop_back();
+        }
+        continue;
       }
-      return std::unexpected(refusal_of_open(resolved, errno));
+      const Step& here = m_chain.back();
+      const std::string name = joined(here.name, part);
+      struct stat entry {};
+      if (::fstatat(here.fd.get(), part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT && left.empty()) {
+          return Found{{}, zelko_ipc::Fd(::fcntl(here.fd.get(), F_DUPFD_CLOEXEC, 0)), part};
+        }
+        return std::unexpected(cannot_open(name, errno));
+      }
+      if (S_ISLNK(entry.st_mode)) {
+        if (auto followed = follow(here, part, name, entry, left); !followed) {
+          return std::unexpected(followed.error());
+        }
+        continue;
+      }
+      zelko_ipc::Fd fd(::openat(here.fd.get(), part.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!fd) {
+        return std::unexpected(cannot_open(name, errno));
+      }
+      // The last one is checked as the end, below.
+      if (auto passed = check(fd.get(), name, left.empty()); !passed) {
+        return std::unexpected(passed.error());
+      }
+      m_chain.push_back({std::move(fd), name});
     }
-    if (auto checked = check_own(fd.get(), resolved); !checked) {
-      return std::unexpected(checked.error());
+    if (auto own = check(m_chain.back().fd.get(), m_chain.back().name, true); !own) {
+      return std::unexpected(own.error());
     }
-    return std::optional<zelko_ipc::Fd>(std::move(fd));
+    return Found{std::move(m_chain.back().fd), {}, {}};
+  }
+
+  // A directory on no /proc. Passed through (not `end`): root's or the
+  // user's, and writable by nobody else unless sticky. At the end of the
+  // walk: the user's alone.
+  std::expected<void, std::string> check(int fd, const std::string& name, bool end) const {
+    struct stat info {};
+    struct statfs system {};
+    if (::fstat(fd, &info) != 0 || ::fstatfs(fd, &system) != 0) {
+      return std::unexpected(cannot_open(name, errno));
+    }
+    if (system.f_type == PROC_SUPER_MAGIC) {
+      return unsafe(concat(subject(name), " is on /proc, the processes' file system"));
+    }
+    const std::string uid = std::to_string(::geteuid());
+    if (end && info.st_uid != ::geteuid()) {
+      return unsafe(concat(subject(name), " belongs to uid ", std::to_string(info.st_uid),
+                           ", not to uid ", uid));
+    }
+    if (!ours(info.st_uid)) {
+      return unsafe(concat(subject(name), " belongs to uid ", std::to_string(info.st_uid),
+                           ", neither to root nor to uid ", uid));
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (end || (info.st_mode & S_ISVTX) == 0)) {
+      return unsafe(concat("others can write to ", subject(name), " (mode ", octal(info.st_mode),
+                           end ? ")" : "), which is not sticky"));
+    }
+    return {};
+  }
+
+  std::string cannot_open(const std::string& name, int error) const {
+    if (error == ENOTDIR) {
+      return unsafe(concat(subject(name), " is not a directory")).error();
+    }
+    return concat("cannot open ", name, ": ", zelko_ipc::describe_os_error(error));
   }
 
  private:
-  // Resolves the path but its last component, which is taken as it is
-  // (it may be missing); a path that resolves whole is taken resolved.
-  std::expected<std::string, std::string> resolved_parent() {
-    const std::unique_ptr<char, decltype(&::free)> whole(::realpath(m_path.c_str(), nullptr),
-                                                         &::free);
-    std::string full;
-    if (whole) {
-      full = whole.get();
-    } else if (errno == ENOENT) {
-      full = m_path;
-    } else {
-      return std::unexpected(
-          concat("cannot look at ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
+  // The path's words between slashes, "." and empty ones left out.
+  static std::deque<std::string> components(std::string_view path) {
+    std::deque<std::string> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+      const std::size_t end = std::min(path.find('/', at), path.size());
+      const std::string_view part = path.substr(at, end - at);
+      if (!part.empty() && part != ".") {
+        parts.emplace_back(part);
+      }
+      at = end + 1;
     }
-    while (full.size() > 1 && full.back() == '/') {
-      full.pop_back();
-    }
-    const std::size_t slash = full.rfind('/');
-    m_name = slash == std::string::npos ? full : full.substr(slash + 1);
-    std::string parent =
-        slash == std::string::npos ? "." : full.substr(0, std::max<std::size_t>(slash, 1));
-    if (m_name.empty() || m_name == "." || m_name == "..") {
-      return std::unexpected(concat("cannot look at ", m_path, ": it names no directory"));
-    }
-    const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(parent.c_str(), nullptr),
-                                                            &::free);
-    if (!resolved) {
-      return std::unexpected(
-          concat("cannot look at ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
-    }
-    return std::string(resolved.get());
+    return parts;
   }
 
-  // Opens the resolved `parent` and checks it and every directory above it,
-  // going up by "..": what is checked is the chain the opened directory
-  // really hangs from, whatever its path says meanwhile.
-  std::expected<zelko_ipc::Fd, std::string> open_checked_ancestors(const std::string& parent) {
-    zelko_ipc::Fd opened(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!opened) {
-      return std::unexpected(refusal_of_open(parent, errno));
-    }
-    zelko_ipc::Fd at(::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0));
-    std::string component = parent;
-    while (true) {
-      if (auto checked = check_ancestor(at.get(), component); !checked) {
-        return std::unexpected(checked.error());
-      }
-      zelko_ipc::Fd up(::openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // The chain a path starts from: "/" for an absolute one, else the
+  // working directory and every directory above it. The root is found by
+  // going up from the working directory, as the kernel does (an emulator
+  // may show "/" as another tree).
+  std::expected<void, std::string> start_chain() {
+    std::vector<Step> up;
+    zelko_ipc::Fd at(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string name = ".";
+    while (at) {
+      zelko_ipc::Fd above(::openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       struct stat here {};
-      struct stat above {};
-      if (!up || ::fstat(at.get(), &here) != 0 || ::fstat(up.get(), &above) != 0) {
-        return std::unexpected(refusal_of_open(component, errno));
+      struct stat there {};
+      const bool root = !above || ::fstat(at.get(), &here) != 0 ||
+                        ::fstat(above.get(), &there) != 0 ||
+                        (here.st_dev == there.st_dev && here.st_ino == there.st_ino);
+      up.push_back({std::move(at), root ? "/" : name});
+      if (root) {
+        break;
       }
-      if (here.st_dev == above.st_dev && here.st_ino == above.st_ino) {
-        return opened;  // the root
+      at = std::move(above);
+      name = name == "." ? ".." : name + "/..";
+    }
+    if (up.empty() || up.back().name != "/") {
+      return std::unexpected(
+          concat("cannot look at ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
+    }
+    const std::size_t keep = m_path.front() == '/' ? 1 : up.size();
+    for (std::size_t i = 0; i < keep; ++i) {
+      Step& step = up[up.size() - 1 - i];
+      if (auto passed = check(step.fd.get(), step.name, false); !passed) {
+        return passed;
       }
-      const std::size_t slash = component.rfind('/');
-      component = slash == 0 || slash == std::string::npos ? "/" : component.substr(0, slash);
-      at = std::move(up);
-    }
-  }
-
-  std::expected<void, std::string> check_ancestor(int fd, const std::string& component) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-      return std::unexpected(refusal_of_open(component, errno));
-    }
-    if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
-      return unsafe(concat(component, " belongs to uid ", std::to_string(info.st_uid),
-                           ", neither to root nor to uid ", std::to_string(::geteuid())));
-    }
-    const bool shared_like_tmp = (info.st_mode & S_ISVTX) != 0 && info.st_uid == 0;
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !shared_like_tmp) {
-      return unsafe(concat("others can write to ", component, " (mode ", octal(info.st_mode),
-                           "), which is no sticky directory of root's"));
+      m_chain.push_back(std::move(step));
     }
     return {};
   }
 
-  std::expected<void, std::string> check_own(int fd, const std::string& resolved) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-      return std::unexpected(refusal_of_open(resolved, errno));
+  // Follows the link `part` of `here`, named `name`, when root or the user
+  // made it: its target's components go before what is `left`.
+  std::expected<void, std::string> follow(const Step& here, const std::string& part,
+                                          const std::string& name, const struct stat& entry,
+                                          std::deque<std::string>& left) {
+    if (++m_links > k_link_limit) {
+      return unsafe(concat(name, " leads through more than ", std::to_string(k_link_limit),
+                           " symbolic links"));
     }
-    const std::string subject = subject_for(resolved);
-    if (info.st_uid != ::geteuid()) {
-      return unsafe(concat(subject, " belongs to uid ", std::to_string(info.st_uid),
-                           ", not to uid ", std::to_string(::geteuid())));
+    if (!ours(entry.st_uid)) {
+      return unsafe(concat(name, " is a symbolic link of uid ", std::to_string(entry.st_uid),
+                           ", neither root's nor uid ", std::to_string(::geteuid()), "'s"));
     }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-      return unsafe(concat("others can write to ", subject, " (mode ", octal(info.st_mode), ")"));
+    std::string target(static_cast<std::size_t>(entry.st_size) + 1, '\0');
+    const ssize_t length = ::readlinkat(here.fd.get(), part.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size() || length == 0) {
+      return std::unexpected(concat("cannot read the link ", name));
+    }
+    target.resize(static_cast<std::size_t>(length));
+    std::deque<std::string> parts = components(target);
+    left.insert(left.begin(), parts.begin(), parts.end());
+    if (target.front() == '/') {
+      m_chain.resize(1);
     }
     return {};
   }
 
-  std::string refusal_of_open(const std::string& component, int error) {
-    if (error == ELOOP) {
-      return unsafe(concat(subject_for(component), " is a symbolic link")).error();
+  static std::string without_final_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+      path.pop_back();
     }
-    if (error == ENOTDIR) {
-      return unsafe(concat(subject_for(component), " is not a directory")).error();
-    }
-    return concat("cannot open ", component, ": ", zelko_ipc::describe_os_error(error));
+    return path;
   }
 
-  // "it" for the path as given, the component's own path otherwise.
-  std::string subject_for(const std::string& component) const {
-    std::string given = m_path;
-    while (given.size() > 1 && given.back() == '/') {
-      given.pop_back();
-    }
-    return component == given ? "it" : component;
+  // "it" for the path as given, the component's own name otherwise.
+  std::string subject(const std::string& name) const {
+    return without_final_slashes(name) == m_given ? "it" : name;
   }
 
   std::unexpected<std::string> unsafe(const std::string& why) const {
@@ -184,70 +242,65 @@ class Walk {
   }
 
   std::string m_path;
-  std::string m_name;
+  std::string m_given;  // without trailing slashes
+  std::vector<Step> m_chain;
+  int m_links = 0;
 };
 
 }  // namespace
 
-std::expected<void, std::string> TrustedDirectory::check(const std::string& path) {
-  auto walked = Walk(path).run(false);
-  if (!walked) {
-    return std::unexpected(walked.error());
+std::expected<TrustedDirectory, std::string> TrustedDirectory::find(const std::string& path) {
+  auto found = Walk(path).run();
+  if (!found) {
+    return std::unexpected(found.error());
   }
-  return {};
+  return TrustedDirectory(std::move(found->fd), std::move(found->parent), std::move(found->name),
+                          path);
 }
 
-std::expected<TrustedDirectory, std::string> TrustedDirectory::open(const std::string& path) {
-  auto walked = Walk(path).run(true);
-  if (!walked) {
-    return std::unexpected(walked.error());
+std::expected<void, std::string> TrustedDirectory::make() {
+  if (m_fd) {
+    return {};
   }
-  return TrustedDirectory(std::move(**walked), path);
+  if (::mkdirat(m_parent.get(), m_name.c_str(), 0700) != 0 && errno != EEXIST) {
+    return std::unexpected(
+        concat("cannot create ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
+  }
+  const Walk walk(m_path);
+  zelko_ipc::Fd fd(
+      ::openat(m_parent.get(), m_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    return std::unexpected(walk.cannot_open(m_path, errno));
+  }
+  if (auto own = walk.check(fd.get(), m_path, true); !own) {
+    return own;
+  }
+  m_fd = std::move(fd);
+  m_parent.reset();
+  return {};
 }
 
 std::string TrustedDirectory::through_fd(std::string_view name) const {
   return concat("/proc/self/fd/", std::to_string(m_fd.get()), "/", name);
 }
 
-void remove_directory(int directory, const std::string& name) {
-  const int fd = ::openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    return;
-  }
-  DIR* listing = ::fdopendir(fd);
-  if (listing == nullptr) {
-    ::close(fd);
-    return;
-  }
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string_view entry_name = entry->d_name;
-    if (entry_name == "." || entry_name == "..") {
-      continue;
-    }
-    if (::unlinkat(fd, entry->d_name, 0) != 0 && errno == EISDIR) {
-      remove_directory(fd, entry->d_name);
-    }
-  }
-  ::closedir(listing);
-  ::unlinkat(directory, name.c_str(), AT_REMOVEDIR);
+bool TrustedDirectory::lock() const {
+  return ::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
-std::string random_name(std::string_view prefix) {
-  constexpr std::string_view letters =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  unsigned char random[6] = {};
-  if (::getrandom(random, sizeof random, 0) != sizeof random) {
-    // Without the kernel's randomness the names are still distinct enough
-    // for an exclusive create to settle any clash.
-    for (unsigned char& byte : random) {
-      byte = static_cast<unsigned char>(::rand());
-    }
+std::expected<std::string, std::string> TrustedDirectory::make_private(
+    std::string_view prefix) const {
+  std::string made = through_fd(concat(prefix, "XXXXXX"));
+  if (::mkdtemp(made.data()) == nullptr) {
+    return std::unexpected(
+        concat("cannot make a directory in ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
   }
-  std::string name(prefix);
-  for (const unsigned char byte : random) {
-    name.push_back(letters[byte % letters.size()]);
-  }
-  return name;
+  return made.substr(made.rfind('/') + 1);
+}
+
+void TrustedDirectory::remove(std::string_view name) const {
+  std::error_code ignored;
+  std::filesystem::remove_all(through_fd(name), ignored);
 }
 
 }  // namespace derodi_sim

@@ -9,51 +9,58 @@
 
 namespace derodi_sim {
 
-/// A directory the sim keeps its sockets or keys in, trusted along its
-/// whole path, as OpenSSH trusts the files it reads: the path is resolved
-/// once (a trailing slash, ".", ".." and symbolic links are followed there
-/// and only there), then the directory is opened (never following a link)
-/// and it and every directory it hangs from, up to the root, are checked:
-/// each a directory owned by root or
-/// the sim's user, and writable by nobody else unless it is a sticky
-/// directory of root's (like /tmp); the directory itself the sim user's
-/// and writable by nobody else. What was checked is what stays open: every
-/// later operation is relative to its descriptor, so no rename or
-/// re-pointed link can swap it.
+/// A directory the sim keeps its sockets or keys in, trusted as the path
+/// that names it will be followed by the shell, the kernel and every
+/// client: component by component from "/" (a relative path from the
+/// working directory, whose own chain up to "/" is checked too), each step
+/// opened relative to the last, so that what is checked is what is opened.
+/// Every directory passed through is owned by root or the sim's user and
+/// writable by nobody else unless it is sticky; a symbolic link met on the
+/// way is root's or the user's (so it stands in such a directory) before it
+/// is followed; nothing is on /proc. The directory itself is the user's
+/// and writable by nobody else. Every later operation is relative to its
+/// descriptor, so no rename or re-pointed link can swap it.
 class TrustedDirectory {
  public:
-  /// Checks `path` as open does, without making or keeping anything; a
-  /// missing last component passes. On failure, one line naming the path,
-  /// the component and what is wrong with it.
-  [[nodiscard]] static std::expected<void, std::string> check(const std::string& path);
+  /// Walks `path`, making nothing: a missing last component passes, and is
+  /// made by make(). On failure, one line naming the path, the component
+  /// and what is wrong with it.
+  [[nodiscard]] static std::expected<TrustedDirectory, std::string> find(const std::string& path);
 
-  /// Opens the directory at `path`, making its last component with mode
-  /// 0700 when it is missing.
-  [[nodiscard]] static std::expected<TrustedDirectory, std::string> open(const std::string& path);
+  /// Makes the directory with mode 0700 when find() found it missing.
+  [[nodiscard]] std::expected<void, std::string> make();
 
   [[nodiscard]] int fd() const { return m_fd.get(); }
 
-  /// The path as it was given, for messages.
+  /// The path as it was given, for messages and for clients.
   [[nodiscard]] const std::string& path() const { return m_path; }
 
   /// A path to `name` in it by way of its descriptor, for the calls that
-  /// take nothing but a path (bind, connect).
+  /// take nothing but a path (bind, connect, mkdtemp).
   [[nodiscard]] std::string through_fd(std::string_view name) const;
 
+  /// Takes the directory's lock, held while it is open; false when another
+  /// process holds it.
+  [[nodiscard]] bool lock() const;
+
+  /// Makes a new directory in it, mode 0700, named `prefix` and six random
+  /// characters; its name.
+  [[nodiscard]] std::expected<std::string, std::string> make_private(std::string_view prefix) const;
+
+  /// Removes `name` in it, and what it holds, never following a link.
+  void remove(std::string_view name) const;
+
  private:
-  TrustedDirectory(zelko_ipc::Fd fd, std::string path)
-      : m_fd(std::move(fd)), m_path(std::move(path)) {}
+  TrustedDirectory(zelko_ipc::Fd fd, zelko_ipc::Fd parent, std::string name, std::string path)
+      : m_path(std::move(path)),
+        m_name(std::move(name)),
+        m_fd(std::move(fd)),
+        m_parent(std::move(parent)) {}
 
-  zelko_ipc::Fd m_fd;
   std::string m_path;
+  std::string m_name;      // its name in m_parent
+  zelko_ipc::Fd m_fd;      // none until make() when it was missing
+  zelko_ipc::Fd m_parent;  // while it is missing: the directory it is made in
 };
-
-/// Removes the directory `name` in the directory `directory` (a
-/// descriptor), and what it holds, never following a link.
-void remove_directory(int directory, const std::string& name);
-
-/// A name in a directory no other name there has: `prefix` and six random
-/// letters or digits.
-[[nodiscard]] std::string random_name(std::string_view prefix);
 
 }  // namespace derodi_sim
