@@ -28,7 +28,7 @@ runtime=$(mktemp -d "${TMPDIR:-/tmp}/zelko-tour.XXXXXX")
 sim_pid=
 # A second Ctrl-C (or a TERM) while it runs does not cut the cleanup short.
 cleanup() {
-  trap '' INT TERM
+  trap '' HUP INT QUIT TERM
   if [ -n "$sim_pid" ]; then
     kill -TERM "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null

@@ -181,9 +181,9 @@ TEST_F(DerodiSim, NamesAreChecked) {
       {"\u202eevil", k_formatting},  // right-to-left override
       {"a\u2066b", k_formatting},    // left-to-right isolate
       {"line\u2028two", k_formatting},
-      {"\u200b\ufeff", k_formatting},                        // zero width, byte-order mark
-      {"\u3164", k_formatting},                              // a filler
-      {"work\ufe0f", k_formatting},                          // a variation selector
+      {"\u200b\ufeff", k_formatting},  // zero width, byte-order mark
+      {"\u3164", k_formatting},        // a filler
+      {"work\ufe0f", k_formatting},    // a variation selector
       {std::string(65, 'n'), "a key name must be at most 64 characters long"},
   };
   for (const auto& [name, message] : rows) {
@@ -265,7 +265,7 @@ TEST_F(DerodiSimBehaviour, LeavesTheUsersOwnAgentAlone) {
 TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
   const std::string uid = std::to_string(::geteuid());
   for (const std::string row : {"open", "open parent", "link to open", "foreign", "state",
-                                 "foreign link, sticky", "link in a foreign directory", "proc"}) {
+                                "foreign link, sticky", "link in a foreign directory", "proc"}) {
     if (row.starts_with("foreign") || row.ends_with("directory")) {
       if (::geteuid() != 0) {
         std::printf("skipped: %s: another user's files need root to make\n", row.c_str());
@@ -282,8 +282,7 @@ TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
       runtime = top / "shared";
       ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
       ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);
-      why =
-          "others can write to " + runtime + " (mode 0777), which is not sticky";
+      why = "others can write to " + runtime + " (mode 0777), which is not sticky";
     }
     const std::string zelko = runtime + "/zelko";
     std::string refused = zelko;
@@ -325,7 +324,8 @@ TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
     const RunResult run = run_program(sim_path(), flags, {"XDG_RUNTIME_DIR=" + runtime});
     EXPECT_RUN(run, "", "derodi-sim: " + refused + " is not safe to use: " + why + "\n", 1);
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << row;
-    EXPECT_EQ(std::filesystem::exists(zelko), row == "open" || row == "link to open" || row == "foreign")
+    EXPECT_EQ(std::filesystem::exists(zelko),
+              row == "open" || row == "link to open" || row == "foreign")
         << row;
   }
   // The user's own link in a sticky directory is followed, and announced as given.

@@ -2,11 +2,10 @@
 // How the simulated phone shows text another program chose, and which host
 // names it reads off an ssh command line.
 
-#include "text.hpp"
-
 #include <gtest/gtest.h>
 
 #include "known_hosts.hpp"
+#include "text.hpp"
 #include "zelko/ipc/utf8.hpp"
 
 namespace derodi_sim {

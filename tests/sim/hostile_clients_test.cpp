@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -184,23 +185,26 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   // Paths as OpenSSH's configuration lines and ProxyCommand's shell take
   // them whole, blanks and all.
   const auto quoted = [](const std::string& path, char quote) { return quote + path + quote; };
-  write_file(ssh / "sshd_config", "HostKey " + quoted(ssh / "host", '"') +
-                                      "\nAuthorizedKeysFile " + quoted(ssh / "authorized", '"') +
+  write_file(ssh / "sshd_config", "HostKey " + quoted(ssh / "host", '"') + "\nAuthorizedKeysFile " +
+                                      quoted(ssh / "authorized", '"') +
                                       "\nStrictModes no\nUsePAM no\n");
-  const std::vector<std::string> login = {
-      "ssh",
-      "-F",
-      "/dev/null",
-      "-o",
-      "ProxyCommand=" + sshd + " -i -f " + quoted(ssh / "sshd_config", '\''),
-      "-o",
-      "UserKnownHostsFile=" + quoted(known_hosts, '"'),
-      "-o",
-      "BatchMode=yes",
-      "-o",
-      "PreferredAuthentications=publickey",
-      "localhost",
-      "true"};
+  // ssh given its own known_hosts file, or the user's.
+  const auto login_with = [&](const std::string& hosts) -> std::vector<std::string> {
+    return {"ssh",
+            "-F",
+            "/dev/null",
+            "-o",
+            "ProxyCommand=" + sshd + " -i -f " + quoted(ssh / "sshd_config", '\''),
+            "-o",
+            "UserKnownHostsFile=" + quoted(hosts, '"'),
+            "-o",
+            "BatchMode=yes",
+            "-o",
+            "PreferredAuthentications=publickey",
+            "localhost",
+            "true"};
+  };
+  const auto login = login_with(known_hosts);
   EXPECT_NE(sim.tool(login).status, 0);
   ASSERT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
   const RunResult plain = sim.tool(login);
@@ -218,6 +222,31 @@ TEST_F(DerodiSimClients, SshLoginIsThePhonesToApprove) {
   EXPECT_TRUE(sim.phone_said("approved by the window", asked)) << asked << " in " << sim.log();
   // Refused once, then approved for the plain entry and the hashed one.
   EXPECT_EQ(occurrences(sim.log_with(asked, 3), asked), 3u) << sim.log();
+
+  // known_hosts as ssh reads it: CR LF line ends; a revoked key, which no
+  // window approves; a FIFO, which holds nothing up.
+  const std::string host_key = read_file(ssh / "host.pub");
+  write_file(known_hosts, "localhost " + host_key.substr(0, host_key.size() - 1) + "\r\n");
+  EXPECT_EQ(sim.tool(login).status, 0);
+  EXPECT_TRUE(sim.phone_said("approved by the window",
+                             "'localhost' (host key verified, known_hosts line 1)"))
+      << sim.log();
+  // ssh itself would refuse a revoked key, so it reads a file of its own.
+  write_file(ssh / "known_hosts", "localhost " + host_key);
+  write_file(known_hosts, "localhost " + host_key + "@revoked * " + host_key);
+  EXPECT_NE(sim.tool(login_with(ssh / "known_hosts")).status, 0);
+  EXPECT_TRUE(sim.phone_said("refused, outside the window's scope",
+                             "to '*' (host key REVOKED in known_hosts line 2)"))
+      << sim.log();
+  std::filesystem::remove(known_hosts);
+  ASSERT_EQ(::mkfifo(known_hosts.c_str(), 0600), 0);
+  EXPECT_EQ(sim.tool(login_with(ssh / "known_hosts")).status, 0);
+  EXPECT_NE(sim.log_with("is not a regular file").find("known_hosts': it is not a regular file"),
+            std::string::npos)
+      << sim.log();
+  const auto start = Clock::now();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
+  EXPECT_LT(Clock::now() - start, 1s);
 }
 
 }  // namespace

@@ -85,6 +85,25 @@ TEST_F(DerodiSimLife, StopsAtOnceMidApprovalAndGrantsNothing) {
   EXPECT_TRUE(still_running(started).empty());
 }
 
+// Every signal that would end it stops it cleanly, its agent with it; so
+// it does when it was started with no standard descriptor open.
+TEST_F(DerodiSimLife, EverySignalThatWouldEndItStopsItCleanly) {
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
+    RunningSim sim;
+    const auto agents = sim.agents();
+    EXPECT_EQ(sim.stop(signal), 0) << signal;
+    EXPECT_NE(sim.log().find("derodi-sim: stopped"), std::string::npos) << signal << sim.log();
+    EXPECT_TRUE(still_running(agents).empty()) << signal;
+  }
+  SimStart closed;
+  closed.no_standard_descriptors = true;
+  RunningSim sim(closed);
+  const RunResult keys = sim.cli({"keys"});
+  EXPECT_EQ(keys.status, 0) << keys.err;
+  EXPECT_NE(keys.out.find("work"), std::string::npos);
+  EXPECT_EQ(sim.stop(SIGUSR1), 0);
+}
+
 TEST_F(DerodiSimLife, NoAgentOutlivesTheSim) {
   RunningSim sim;
   const auto agents = sim.agents();

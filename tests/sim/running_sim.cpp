@@ -129,7 +129,13 @@ RunningSim::RunningSim(const SimStart& start)
     m_terminal.reset(::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     ::fcntl(m_terminal.get(), F_SETPIPE_SZ, 4096);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (start.no_standard_descriptors) {
+    for (const int fd : {0, 1, 2}) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    }
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  }
   zelko_ipc::Fd terminal_side;
   if (start.terminal) {
     // A session of its own whose first terminal, opened on 0, is the pty.

@@ -33,6 +33,7 @@ struct SimStart {
   std::string ready_file = {};                // a plain file to wait on instead of a FIFO
   bool terminal = false;                      // a pseudo-terminal as its controlling terminal
   bool unread_log = false;                    // standard error a small FIFO that nobody reads
+  bool no_standard_descriptors = false;       // started with 0, 1 and 2 closed, so no log
 };
 
 /// derodi-sim running on a runtime directory, by default a temporary one

@@ -86,7 +86,8 @@ TEST(Terminal, UnsafeCharactersAreUnicodesDefaultIgnorablesAndControls) {
   }
   ASSERT_GT(listed, 4000u);
   for (char32_t c = 0; c < expected.size(); ++c) {
-    ASSERT_EQ(zelko_ipc::is_unsafe_to_show(c), expected[c]) << std::hex << "U+" << static_cast<unsigned>(c);
+    ASSERT_EQ(zelko_ipc::is_unsafe_to_show(c), expected[c])
+        << std::hex << "U+" << static_cast<unsigned>(c);
   }
 }
 

@@ -8,9 +8,9 @@
 
 #include "agent_messages.hpp"
 #include "fingerprint.hpp"
-#include "text.hpp"
 #include "known_hosts.hpp"
 #include "peer.hpp"
+#include "text.hpp"
 #include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
@@ -36,6 +36,7 @@ constexpr std::size_t k_hops_shown = 2;
 struct Hop {
   std::string host;  // as the phone names it
   std::string session_id;
+  bool revoked = false;  // its key is revoked in known_hosts
 };
 
 bool send(int fd, std::string_view message) {
@@ -61,24 +62,36 @@ class PeerOnce {
 // A verified host as the user knows it: by its names in a known_hosts
 // file, which a hashed entry gives only for a name the requesting ssh was
 // given; by its key's fingerprint when it is in none.
-std::string named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& route) {
+Hop named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& route) {
   const auto candidates = host_names_on_command_line(peer.arguments);
   const char* forwarded = bind.forwarding ? ", agent forwarded" : "";
-  if (const auto known = find_known_host(bind.host_key, candidates, route.known_hosts_files)) {
-    return concat(foreign(known->names), " (host key verified, ", known->file, " line ",
-                  std::to_string(known->line), forwarded, ")");
+  std::vector<std::string> unread;
+  const auto known = find_known_host(bind.host_key, candidates, route.known_hosts_files, unread);
+  for (std::string& line : unread) {
+    route.log.write(std::move(line));
   }
-  return concat("a host not in known_hosts, key ", fingerprint(bind.host_key),
-                bind.forwarding ? " (agent forwarded)" : "");
+  Hop hop{{}, std::string(bind.session_id), known && known->revoked};
+  if (hop.revoked) {
+    hop.host = concat(foreign(known->names), " (host key REVOKED in ", known->file, " line ",
+                      std::to_string(known->line), forwarded, ")");
+  } else if (known) {
+    hop.host = concat(foreign(known->names), " (host key verified, ", known->file, " line ",
+                      std::to_string(known->line), forwarded, ")");
+  } else {
+    hop.host = concat("a host not in known_hosts, key ", fingerprint(bind.host_key),
+                      bind.forwarding ? " (agent forwarded)" : "");
+  }
+  return hop;
 }
 
 // Where a login with `session_id` goes: the hop the agent accepted for that
 // session, then the hops it was reached through, nearest first; nothing
 // when the agent verified no host for it.
 std::optional<std::string> verified_destination(const std::vector<Hop>& hops,
-                                                std::string_view session_id) {
+                                                std::string_view session_id, bool& revoked) {
   for (std::size_t i = 0; i < hops.size(); ++i) {
     if (hops[i].session_id == session_id) {
+      revoked = hops[i].revoked;
       std::string text = concat("to ", hops[i].host);
       for (std::size_t j = i, shown = 0; j-- > 0; ++shown) {
         if (shown == k_hops_shown) {
@@ -98,10 +111,11 @@ SignatureRequest described(const SignRequest& request, const std::vector<Hop>& h
   SignatureRequest signature{request.key_blob, {}, false, who};
   std::visit(zelko_ipc::Overloaded{
                  [&](const Login& login) {
-                   const auto where = verified_destination(hops, login.session_id);
+                   bool revoked = false;
+                   const auto where = verified_destination(hops, login.session_id, revoked);
                    signature.what = concat("ssh login as ", foreign(login.user), " ",
                                            where.value_or("to an unverified destination"));
-                   signature.in_window_scope = where.has_value();
+                   signature.in_window_scope = where.has_value() && !revoked;
                  },
                  [&](const Sshsig& sshsig) {
                    signature.what =
@@ -160,7 +174,7 @@ void serve_agent(int connection, const AgentRoute& route, Phone& phone, const St
     // signature over the session and accepted the bind.
     const auto bind = session_bind(*message);
     if (bind && *reply == std::string_view(&k_agent_success, 1)) {
-      hops.push_back({named_host(*bind, peer.get(), route), std::string(bind->session_id)});
+      hops.push_back(named_host(*bind, peer.get(), route));
     }
     if (!send(connection, *reply)) {
       return;

@@ -13,6 +13,7 @@ namespace derodi_sim {
 struct AgentRoute {
   std::string agent_socket;
   std::vector<std::string> known_hosts_files;
+  Log& log;  // told of a known_hosts file that cannot be read
 };
 
 /// Serves one connection to the agent endpoint: every message goes on to

@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "fingerprint.hpp"
-#include "text.hpp"
 #include "process.hpp"
 #include "small_file.hpp"
+#include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
 #include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/os_error.hpp"

@@ -4,14 +4,16 @@
 
 #include "known_hosts.hpp"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 
 #include "fingerprint.hpp"
+#include "small_file.hpp"
 #include "text.hpp"
 
 namespace derodi_sim {
@@ -57,25 +59,29 @@ bool hashes_to(std::string_view hashed, std::string_view name) {
   return std::string_view(reinterpret_cast<const char*>(digest), size) == *hash;
 }
 
-// The names `line` gives the key `host_key`, when it is an entry for it.
-std::optional<std::string> names_for(std::string_view line, std::string_view host_key,
-                                     std::span<const std::string> candidates) {
+// The entry `line` makes for the key `host_key`, when it is the key's.
+std::optional<KnownHost> entry_for(std::string_view line, std::string_view host_key,
+                                   std::span<const std::string> candidates) {
   std::size_t at = 0;
   std::string_view names = next_word(line, at);
+  const bool revoked = names == "@revoked";
+  if (revoked) {
+    names = next_word(line, at);
+  }
   if (names.empty() || names.front() == '#' || names.front() == '@') {
-    return std::nullopt;  // a comment, a revoked key or a certificate authority
+    return std::nullopt;  // a comment, or a certificate authority
   }
   next_word(line, at);  // the key type, which the blob names too
   const auto blob = base64_decoded(next_word(line, at));
   if (!blob || *blob != host_key) {
     return std::nullopt;
   }
-  if (!names.starts_with("|1|")) {
-    return std::string(names);
+  if (revoked || !names.starts_with("|1|")) {
+    return KnownHost{std::string(names), {}, 0, revoked};
   }
   for (const std::string& candidate : candidates) {
     if (hashes_to(names, candidate)) {
-      return candidate;
+      return KnownHost{candidate, {}, 0, false};
     }
   }
   return std::nullopt;
@@ -156,17 +162,45 @@ std::vector<std::string> host_names_on_command_line(std::span<const std::string>
 
 std::optional<KnownHost> find_known_host(std::string_view host_key,
                                          std::span<const std::string> candidates,
-                                         std::span<const std::string> files) {
+                                         std::span<const std::string> files,
+                                         std::vector<std::string>& unread) {
+  std::optional<KnownHost> found;
   for (const std::string& file : files) {
-    std::ifstream in(file);
-    std::string line;
-    for (std::size_t number = 1; std::getline(in, line); ++number) {
-      if (auto names = names_for(line, host_key, candidates)) {
-        return KnownHost{std::move(*names), file.substr(file.rfind('/') + 1), number};
+    if (::access(file.c_str(), F_OK) != 0) {
+      continue;  // a user without one
+    }
+    auto text = read_regular_file(AT_FDCWD, file, k_known_hosts_limit + 1);
+    if (text && text->size() > k_known_hosts_limit) {
+      text = std::unexpected(std::string("it is larger than 4 MiB"));
+    }
+    if (!text) {
+      unread.push_back(concat("derodi-sim: left out ", foreign(file), ": ", text.error()));
+      continue;
+    }
+    std::size_t number = 0;
+    for (std::size_t at = 0; at < text->size();) {
+      const std::size_t end = std::min(text->find('\n', at), text->size());
+      std::string_view line = std::string_view(*text).substr(at, end - at);
+      at = end + 1;
+      ++number;
+      if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+      }
+      auto entry = entry_for(line, host_key, candidates);
+      if (!entry) {
+        continue;
+      }
+      entry->file = file.substr(file.rfind('/') + 1);
+      entry->line = number;
+      if (entry->revoked) {
+        return entry;
+      }
+      if (!found) {
+        found = std::move(entry);
       }
     }
   }
-  return std::nullopt;
+  return found;
 }
 
 }  // namespace derodi_sim

@@ -15,7 +15,11 @@ struct KnownHost {
   std::string names;  // as the entry writes them, or the name a hashed entry matched
   std::string file;   // the file's own name, "known_hosts" or "ssh_known_hosts"
   std::size_t line = 0;
+  bool revoked = false;  // an @revoked line: the key must not be trusted
 };
+
+/// The most of a known_hosts file that is read; a larger one is left out.
+inline constexpr std::size_t k_known_hosts_limit = 4 * 1024 * 1024;
 
 /// The known_hosts files OpenSSH reads by default for the user whose home
 /// is `home`: ~/.ssh/known_hosts, then /etc/ssh/ssh_known_hosts.
@@ -27,12 +31,16 @@ struct KnownHost {
 [[nodiscard]] std::vector<std::string> host_names_on_command_line(
     std::span<const std::string> arguments);
 
-/// The first entry of `files` for the host key `host_key` (its blob): a
-/// plain entry gives its names; a hashed one (|1|salt|hash) matches only a
-/// name of `candidates` that hashes to it. @revoked and @cert-authority
-/// lines name nothing. Nothing when no entry is the key's.
+/// What `files` say of the host key `host_key` (its blob), as ssh reads
+/// them: an @revoked line for it, wherever it stands; else the first entry
+/// for it: a plain entry gives its names; a hashed one (|1|salt|hash)
+/// matches only a name of `candidates` that hashes to it. @cert-authority
+/// lines hold no host key. Nothing when no line is the key's. A file that
+/// is there but cannot be read as a regular file of at most
+/// k_known_hosts_limit bytes is left out, and `unread` told why.
 [[nodiscard]] std::optional<KnownHost> find_known_host(std::string_view host_key,
                                                        std::span<const std::string> candidates,
-                                                       std::span<const std::string> files);
+                                                       std::span<const std::string> files,
+                                                       std::vector<std::string>& unread);
 
 }  // namespace derodi_sim

@@ -9,6 +9,7 @@
 #include "options.hpp"
 #include "ready_notice.hpp"
 #include "simulation.hpp"
+#include "stop_signals.hpp"
 
 namespace {
 
@@ -27,6 +28,7 @@ std::string ready_file_named(const std::vector<std::string_view>& arguments) {
 
 int main(int argc, char** argv) {
   using namespace derodi_sim;
+  open_standard_descriptors();
   const std::vector<std::string_view> arguments(argv + 1, argv + argc);
   const auto options = parse_options(arguments, std::getenv("XDG_RUNTIME_DIR"));
   if (!options) {
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
   }
   if (auto ran = simulate(*options); !ran) {
     std::fprintf(stderr, "derodi-sim: %s\n", ran.error().c_str());
+    stop_at_once_on_signals();
     ReadyNotice::let_waiting_reader_go(options->ready_file);
     return 1;
   }

@@ -15,7 +15,8 @@ USAGE:
 Simulates one paired phone with real keys: makes OpenSSH keys with ssh-keygen,
 serves them through a real ssh-agent behind $XDG_RUNTIME_DIR/zelko/agent.sock,
 where every signature asks the simulated phone first, and answers zelko-cli on
-$XDG_RUNTIME_DIR/zelko/control.sock until SIGINT, SIGTERM, SIGHUP or SIGQUIT.
+$XDG_RUNTIME_DIR/zelko/control.sock until a signal that would end it
+(SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM).
 The phone approves on its own, after --approval-delay, or asks you (--ask),
 and says on standard error what it decided and what it was asked, one line
 each: what is signed (an ssh login, as whom and to which host; an SSHSIG

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "text.hpp"
 #include "small_file.hpp"
+#include "text.hpp"
 
 namespace derodi_sim {
 

@@ -152,6 +152,9 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
                            (out_pipe ? err_pipe.error() : out_pipe.error()));
   }
   Spawn spawn;
+  // Into its directory first, before any descriptor is moved onto the one
+  // that names it.
+  posix_spawn_file_actions_addfchdir_np(spawn.actions(), limits.directory);
   posix_spawn_file_actions_addopen(spawn.actions(), 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(spawn.actions(), (*out_pipe)[1].get(), 1);
   posix_spawn_file_actions_adddup2(spawn.actions(), (*err_pipe)[1].get(), 2);
@@ -161,7 +164,6 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
   if (passed) {
     posix_spawn_file_actions_adddup2(spawn.actions(), passed.get(), k_passed_fd);
   }
-  posix_spawn_file_actions_addfchdir_np(spawn.actions(), limits.directory);
   const auto args = pointers(argv);
   const auto environment = child_environment(settings);
   pid_t pid = -1;

@@ -150,7 +150,7 @@ std::expected<void, std::string> simulate(const Options& options) {
   if (!agent_listener) {
     return std::unexpected(agent_listener.error());
   }
-  const AgentRoute route{agent->socket_path(), default_known_hosts_files(home())};
+  const AgentRoute route{agent->socket_path(), default_known_hosts_files(home()), log};
   Server control(
       std::move(*control_listener), [&](int fd) { serve_control(fd, phone, *stop); }, *stop);
   Server agent_endpoint(

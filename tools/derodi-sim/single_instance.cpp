@@ -7,8 +7,7 @@ namespace derodi_sim {
 
 std::expected<void, std::string> claim(const TrustedDirectory& runtime,
                                        const std::string& control_path) {
-  if (!runtime.lock() ||
-      zelko_ipc::connect_unix(runtime.through_fd("control.sock"))) {
+  if (!runtime.lock() || zelko_ipc::connect_unix(runtime.through_fd("control.sock"))) {
     return std::unexpected("a daemon already answers on " + control_path);
   }
   return {};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "stop_signals.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 
@@ -53,13 +54,26 @@ void catch_stop_signals(const Stop& stop) {
   action.sa_handler = on_stop_signal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  // A terminal that closes (SIGHUP) or a quit key stops it as cleanly as
-  // Ctrl-C or kill do.
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+  for (const int signal : k_stop_signals) {
     ::sigaction(signal, &action, nullptr);
   }
   for (const int signal : {SIGPIPE, SIGTTOU, SIGTTIN}) {
     std::signal(signal, SIG_IGN);
+  }
+}
+
+void stop_at_once_on_signals() {
+  for (const int signal : k_stop_signals) {
+    std::signal(signal, SIG_DFL);
+  }
+}
+
+void open_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      // The lowest free descriptor: this one.
+      (void)::open("/dev/null", O_RDWR);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <csignal>
 #include <expected>
 #include <string>
 
@@ -30,11 +31,25 @@ class Stop {
   zelko_ipc::Fd m_fd;
 };
 
-/// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into a request of `stop`,
+/// The signals that would end the process, which stop the sim cleanly
+/// instead: a terminal that closes, Ctrl-C, a quit key, kill, and those
+/// whose default is to end it (SIGUSR1, SIGUSR2, SIGALRM).
+inline constexpr int k_stop_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,
+                                         SIGUSR1, SIGUSR2, SIGALRM};
+
+/// Turns each of k_stop_signals into a request of `stop`,
 /// which must outlive the process's handling of signals. SIGPIPE is
 /// ignored (a closed reader is an error to handle), and so are SIGTTOU and
 /// SIGTTIN: a sim in the background of a terminal (`stty tostop`) is never
 /// stopped for writing or asking there.
 void catch_stop_signals(const Stop& stop);
+
+/// Gives k_stop_signals back their default, which ends the process at once:
+/// for a sim that could not start and has nothing left to clean up.
+void stop_at_once_on_signals();
+
+/// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
+/// nothing the sim opens later takes their place.
+void open_standard_descriptors();
 
 }  // namespace derodi_sim

@@ -60,7 +60,8 @@ struct Found {
 // One path being trusted, walked as the kernel walks it.
 class Walk {
  public:
-  explicit Walk(std::string path) : m_path(std::move(path)), m_given(without_final_slashes(m_path)) {}
+  explicit Walk(std::string path)
+      : m_path(std::move(path)), m_given(without_final_slashes(m_path)) {}
 
   std::expected<Found, std::string> run() {
     if (m_path.empty()) {
@@ -94,8 +95,8 @@ class Walk {
         }
         continue;
       }
-      zelko_ipc::Fd fd(::openat(here.fd.get(), part.c_str(),
-                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      zelko_ipc::Fd fd(
+          ::openat(here.fd.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!fd) {
         return std::unexpected(cannot_open(name, errno));
       }
