@@ -7,6 +7,7 @@
 #include <string>
 
 #include "keyring.hpp"
+#include "log.hpp"
 #include "stop_signals.hpp"
 #include "trusted_directory.hpp"
 #include "zelko/ipc/fd.hpp"
@@ -52,6 +53,21 @@ class Agent {
   pid_t m_pid = -1;  // the guardian's, which is also the group's
   zelko_ipc::Fd m_errors;
   std::string m_name;  // of its directory
+};
+
+/// Tells what the agent says on its standard error, a line at a time,
+/// quoted as foreign text, unless the sim is quiet.
+class AgentErrors {
+ public:
+  AgentErrors(Log& log, bool quiet) : m_log(log), m_quiet(quiet) {}
+
+  /// Reads what `fd` has; false once it has ended.
+  bool read_from(int fd);
+
+ private:
+  Log& m_log;
+  bool m_quiet;
+  std::string m_pending;
 };
 
 }  // namespace derodi_sim

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-
 // What the agent protocol's messages say, as far as the phone tells its
 // user about them: which key is to sign what, and which host a connection
 // is bound to. Readers of untrusted bytes: anything malformed is nothing.
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 
@@ -47,5 +47,13 @@ struct Sshsig {
 /// What the data of a sign request is, when it is a kind the phone knows.
 using Signed = std::variant<std::monostate, Login, Sshsig>;
 [[nodiscard]] Signed what_is_signed(std::string_view data);
+
+/// OpenSSH's fingerprint of a public key blob: "SHA256:" and the SHA-256
+/// digest in base64 without padding, as ssh-keygen -l prints it.
+[[nodiscard]] std::string fingerprint(std::string_view blob);
+
+/// The blob of an authorized_keys line ("TYPE BASE64 [COMMENT]"), or
+/// nothing when its second word is no base64.
+[[nodiscard]] std::optional<std::string> key_blob(std::string_view public_line);
 
 }  // namespace derodi_sim

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "agent_messages.hpp"
-#include "fingerprint.hpp"
 #include "known_hosts.hpp"
 #include "peer.hpp"
 #include "text.hpp"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "hang_up_watch.hpp"
+#include "stop_signals.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {

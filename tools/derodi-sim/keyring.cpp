@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "fingerprint.hpp"
+#include "agent_messages.hpp"
 #include "process.hpp"
 #include "small_file.hpp"
 #include "text.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hang_up_watch.hpp"
+#include "stop_signals.hpp"
 #include "trusted_directory.hpp"
 
 namespace derodi_sim {

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "fingerprint.hpp"
+#include "agent_messages.hpp"
 #include "small_file.hpp"
 #include "text.hpp"
 

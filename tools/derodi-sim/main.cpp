@@ -1,17 +1,208 @@
 // SPDX-License-Identifier: MIT
-// derodi-sim: a stand-in for the derodi daemon with one simulated phone.
+// derodi-sim: a stand-in for the derodi daemon with one simulated phone:
+// its start, on directories it trusts, and its stop.
 
+#include <poll.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "agent.hpp"
+#include "agent_proxy.hpp"
+#include "control.hpp"
+#include "known_hosts.hpp"
+#include "log.hpp"
 #include "options.hpp"
+#include "phone.hpp"
 #include "ready_notice.hpp"
-#include "simulation.hpp"
+#include "server.hpp"
 #include "stop_signals.hpp"
+#include "text.hpp"
+#include "zelko/ipc/unix_socket.hpp"
+
+namespace derodi_sim {
 
 namespace {
+
+// Removes the sim's own state directory from `from` at the end, when
+// there is one to remove.
+struct RemovedAtEnd {
+  explicit RemovedAtEnd(const TrustedDirectory* directory) : from(directory) {}
+  RemovedAtEnd(const RemovedAtEnd&) = delete;
+  RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+  ~RemovedAtEnd() {
+    if (from != nullptr) {
+      from->remove(k_default_state_name);
+    }
+  }
+  const TrustedDirectory* from;
+};
+
+// What the sim starts on, found before it touches anything: every path it
+// is to use passes, and the terminal it is to ask on is there.
+struct Found {
+  TrustedDirectory zelko;
+  std::optional<std::expected<TrustedDirectory, std::string>> state;  // none for the default one
+  std::optional<Asker> asker;
+};
+
+std::expected<Found, std::string> find_before_starting(const Options& options,
+                                                       const std::string& zelko_path) {
+  for (const std::string socket : {"/control.sock", "/agent.sock"}) {
+    if (auto fits = check_socket_path(zelko_path + socket); !fits) {
+      return std::unexpected(fits.error());
+    }
+  }
+  auto zelko = TrustedDirectory::find(zelko_path);
+  if (!zelko) {
+    return std::unexpected(zelko.error());
+  }
+  std::optional<std::expected<TrustedDirectory, std::string>> state;
+  if (!options.state_dir_is_default) {
+    state = TrustedDirectory::find(options.state_dir);
+    if (!*state) {
+      return std::unexpected(state->error());
+    }
+  }
+  std::optional<Asker> asker;
+  if (options.behaviour.ask) {
+    auto opened = Asker::open();
+    if (!opened) {
+      return std::unexpected(opened.error());
+    }
+    asker.emplace(std::move(*opened));
+  }
+  return Found{std::move(*zelko), std::move(state), std::move(asker)};
+}
+
+// The user's home, where ~/.ssh/known_hosts is.
+std::string home() {
+  if (const char* set = std::getenv("HOME"); set != nullptr && *set != '\0') {
+    return set;
+  }
+  const passwd* user = ::getpwuid(::geteuid());
+  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+}
+
+// Waits until a stop is asked for or the agent dies, telling what the
+// agent says meanwhile. Returns why it stopped: nothing for a stop.
+std::expected<void, std::string> wait_for_the_end(const Stop& stop, const Agent& agent,
+                                                  AgentErrors& errors) {
+  while (true) {
+    pollfd waiting[2] = {{stop.fd(), POLLIN, 0}, {agent.errors(), POLLIN, 0}};
+    if (::poll(waiting, 2, -1) < 0) {
+      continue;  // interrupted by a signal, which the stop descriptor tells
+    }
+    if (waiting[0].revents != 0) {
+      return {};
+    }
+    if (waiting[1].revents != 0 && !errors.read_from(agent.errors())) {
+      stop.request();
+      return std::unexpected(std::string("the ssh-agent has exited; stopping"));
+    }
+  }
+}
+
+// Runs the sim as `options` say until a stop signal, or until its agent
+// dies; why it could not start or had to stop, as one line.
+std::expected<void, std::string> simulate(const Options& options) {
+  const std::string zelko_path = options.runtime_dir + "/zelko";
+  const std::string control_path = zelko_path + "/control.sock";
+  const std::string endpoint = zelko_path + "/agent.sock";
+  auto found = find_before_starting(options, zelko_path);
+  if (!found) {
+    return std::unexpected(found.error());
+  }
+  auto stop = Stop::make();
+  if (!stop) {
+    return std::unexpected(stop.error());
+  }
+  catch_stop_signals(*stop);
+  if (auto made = found->zelko.make(); !made) {
+    return made;
+  }
+  const TrustedDirectory& zelko = found->zelko;
+  // One sim per runtime directory, even when two start at the same instant:
+  // the one that cannot take its lock, like one that finds a daemon
+  // answering, touches nothing.
+  if (!zelko.lock() || zelko_ipc::connect_unix(zelko.through_fd("control.sock"))) {
+    return std::unexpected("a daemon already answers on " + control_path);
+  }
+  auto state = found->state ? std::move(*found->state) : TrustedDirectory::find(options.state_dir);
+  if (!state) {
+    return std::unexpected(state.error());
+  }
+  if (auto made = state->make(); !made) {
+    return made;
+  }
+  // Two sims starting on one new state directory would both make its keys.
+  if (!state->lock()) {
+    return std::unexpected(
+        concat("another derodi-sim holds the state directory ", options.state_dir));
+  }
+  const RemovedAtEnd own_state(options.state_dir_is_default && !options.keep_state ? &zelko
+                                                                                   : nullptr);
+  // The real agent listens where only the sim goes; SSH clients reach it
+  // through the endpoint, which asks the phone about signatures. It starts
+  // before any thread does: it is forked.
+  auto agent = Agent::start(zelko, *stop);
+  if (!agent) {
+    return std::unexpected(agent.error());
+  }
+  Log log(STDERR_FILENO);
+  AgentErrors agent_errors(log, options.behaviour.quiet);
+  auto keys = load_phone_keys(*state, *stop);
+  if (!keys) {
+    return std::unexpected(keys.error());
+  }
+  for (const std::string& skipped : keys->skipped) {
+    log.write(skipped);
+  }
+  for (const Key& key : keys->keys) {
+    if (auto added = agent->add(*state, key, *stop); !added) {
+      return added;
+    }
+  }
+  Phone phone(options.behaviour, *agent, log, std::move(found->asker), endpoint, *state,
+              std::move(keys->keys), *stop);
+  auto control_listener = Listener::open(zelko, "control.sock");
+  if (!control_listener) {
+    return std::unexpected(control_listener.error());
+  }
+  auto agent_listener = Listener::open(zelko, "agent.sock");
+  if (!agent_listener) {
+    return std::unexpected(agent_listener.error());
+  }
+  const AgentRoute route{agent->socket_path(), default_known_hosts_files(home()), log};
+  Server control(
+      std::move(*control_listener), [&](int fd) { serve_control(fd, phone, *stop); }, *stop);
+  Server agent_endpoint(
+      std::move(*agent_listener), [&](int fd) { serve_agent(fd, route, phone, *stop); }, *stop);
+  log.write("derodi-sim: listening on " + control_path + ", agent at " + endpoint);
+  std::optional<ReadyNotice> ready;
+  if (!options.ready_file.empty()) {
+    ready.emplace(options.ready_file, endpoint + "\n", [&log](const std::string& why) {
+      log.write("derodi-sim: cannot write the ready file: " + why);
+    });
+  }
+  auto ended = wait_for_the_end(*stop, *agent, agent_errors);
+  // Nothing is granted from now on; every client waiting is let go, and the
+  // agent goes first, so that no proxy waits on it.
+  ready.reset();
+  agent->stop();
+  control.stop();
+  agent_endpoint.stop();
+  if (ended) {
+    log.write("derodi-sim: stopped");
+  }
+  return ended;
+}
 
 // The --ready-file of arguments that may not parse, for a sim that cannot
 // start to let its reader go.
@@ -25,6 +216,7 @@ std::string ready_file_named(const std::vector<std::string_view>& arguments) {
 }
 
 }  // namespace
+}  // namespace derodi_sim
 
 int main(int argc, char** argv) {
   using namespace derodi_sim;

@@ -137,7 +137,7 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
     // A directory the user names is the user's: its keys stay.
     options.keep_state = true;
   } else {
-    options.state_dir = options.runtime_dir + "/zelko/sim-state";
+    options.state_dir = concat(options.runtime_dir, "/zelko/", k_default_state_name);
     options.state_dir_is_default = true;
   }
   return options;

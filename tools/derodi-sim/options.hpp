@@ -10,6 +10,9 @@
 
 namespace derodi_sim {
 
+/// The name of the sim's own state directory, in its zelko directory.
+inline constexpr std::string_view k_default_state_name = "sim-state";
+
 struct Options {
   std::string runtime_dir;            // where zelko/control.sock and zelko/agent.sock go
   std::string state_dir;              // where the phone's key files live

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "fingerprint.hpp"
+#include "agent_messages.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/overloaded.hpp"

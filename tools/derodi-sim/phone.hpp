@@ -11,9 +11,9 @@
 
 #include "agent.hpp"
 #include "asker.hpp"
-#include "hang_up_watch.hpp"
 #include "keyring.hpp"
 #include "log.hpp"
+#include "stop_signals.hpp"
 #include "trusted_directory.hpp"
 #include "zelko/ipc/messages.hpp"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hang_up_watch.hpp"
+#include "stop_signals.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {

@@ -1,16 +1,59 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <sys/types.h>
+
+#include <expected>
 #include <functional>
 #include <list>
 #include <mutex>
+#include <string>
 #include <thread>
 
-#include "listener.hpp"
 #include "stop_signals.hpp"
+#include "trusted_directory.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
+
+/// The longest path a Unix socket can have (sun_path, less its NUL).
+inline constexpr std::size_t k_longest_socket_path = 107;
+
+/// Fails, naming `path`, its length and the limit, when clients cannot
+/// reach a socket at `path`: it is too long.
+[[nodiscard]] std::expected<void, std::string> check_socket_path(const std::string& path);
+
+/// A listening socket named `name` in a directory of the sim's own. It is
+/// bound under a temporary name and moved into place once it listens, so
+/// that a client that finds the file can always connect, and replaces a
+/// stale socket file left there. At the end it removes the file, if the
+/// file is still the one it made.
+class Listener {
+ public:
+  [[nodiscard]] static std::expected<Listener, std::string> open(const TrustedDirectory& directory,
+                                                                 const std::string& name);
+
+  Listener(Listener&& other) noexcept = default;
+  Listener& operator=(Listener&&) = delete;
+  ~Listener();
+
+  [[nodiscard]] int fd() const { return m_fd.get(); }
+
+ private:
+  Listener(zelko_ipc::Fd fd, const TrustedDirectory& directory, std::string name, dev_t device,
+           ino_t inode)
+      : m_fd(std::move(fd)),
+        m_directory(&directory),
+        m_name(std::move(name)),
+        m_device(device),
+        m_inode(inode) {}
+
+  zelko_ipc::Fd m_fd;
+  const TrustedDirectory* m_directory;
+  std::string m_name;
+  dev_t m_device = 0;
+  ino_t m_inode = 0;
+};
 
 /// Serves the connections a listener accepts, each on a thread of its own,
 /// so that no client, however slow or silent, holds up another.
@@ -50,5 +93,4 @@ class Server {
   std::list<Connection> m_connections;
   std::thread m_acceptor;
 };
-
 }  // namespace derodi_sim

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -73,6 +74,28 @@ void open_standard_descriptors() {
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
       // The lowest free descriptor: this one.
       (void)::open("/dev/null", O_RDWR);
+    }
+  }
+}
+
+bool HangUpWatch::stays_for(std::chrono::milliseconds time) const {
+  const auto deadline = std::chrono::steady_clock::now() + time;
+  while (true) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    // Only a hang-up is looked for (it comes unasked): anything the client
+    // sends meanwhile is for whoever reads next, and a client that has only
+    // shut its sending side still waits for its answer.
+    pollfd watched[2] = {{m_connection, 0, 0}, {m_stop.fd(), POLLIN, 0}};
+    const int ready = ::poll(watched, 2, static_cast<int>(std::max<long>(left.count(), 0)));
+    if (ready > 0) {
+      return false;
+    }
+    if (ready == 0) {
+      return true;
+    }
+    if (errno != EINTR) {
+      return false;
     }
   }
 }

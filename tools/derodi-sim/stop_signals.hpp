@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <csignal>
 #include <expected>
 #include <string>
 
+#include "stop_signals.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
@@ -51,5 +53,27 @@ void stop_at_once_on_signals();
 /// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
 /// nothing the sim opens later takes their place.
 void open_standard_descriptors();
+
+/// Watches one client's connection for a hang-up while the phone's user
+/// decides: the client may leave, and the sim may stop, before they have.
+class HangUpWatch {
+ public:
+  HangUpWatch(int connection, const Stop& stop) : m_connection(connection), m_stop(stop) {}
+
+  /// Waits `time`; false when the client closed the connection, or the
+  /// sim is stopping, before it passed. A client that only shut its
+  /// sending side stays.
+  [[nodiscard]] bool stays_for(std::chrono::milliseconds time) const;
+
+  /// False once the client has left or the sim is stopping; never waits.
+  [[nodiscard]] bool stays() const { return stays_for(std::chrono::milliseconds(0)); }
+
+  [[nodiscard]] int connection() const { return m_connection; }
+  [[nodiscard]] const Stop& stop() const { return m_stop; }
+
+ private:
+  int m_connection;
+  const Stop& m_stop;
+};
 
 }  // namespace derodi_sim
