@@ -32,16 +32,9 @@ constexpr auto k_stop_time = 1s;
 // Reads from `fd` until a line ends, the stream ends, the sim stops or
 // `limit` passes; what was read.
 std::string read_line(int fd, const Stop& stop, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const Deadline deadline = std::chrono::steady_clock::now() + limit;
   std::string text;
-  while (text.find('\n') == std::string::npos) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd watched[2] = {{fd, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
-    if (left.count() <= 0 || ::poll(watched, 2, static_cast<int>(left.count())) == 0 ||
-        watched[1].revents != 0) {
-      break;
-    }
+  while (text.find('\n') == std::string::npos && stop.wait(fd, POLLIN, deadline) == Waited::ready) {
     char chunk[512];
     const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) {
@@ -56,21 +49,18 @@ std::string read_line(int fd, const Stop& stop, std::chrono::milliseconds limit)
 }
 
 // Waits until the stream `fd` ends or `limit` passes; true when it ended.
+// (The sim is stopping: this wait is one a stop does not cut short.)
 bool wait_for_end(int fd, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (true) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd watched{fd, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&watched, 1, static_cast<int>(left.count())) == 0) {
-      return false;
-    }
+  const Deadline deadline = std::chrono::steady_clock::now() + limit;
+  pollfd watched{fd, POLLIN, 0};
+  while (zelko_ipc::daemon::wait_until(std::span(&watched, 1), deadline)) {
     char chunk[512];
     const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
       return true;
     }
   }
+  return false;
 }
 
 }  // namespace

@@ -17,33 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for `events` on the terminal until `deadline`; what ended the wait.
-enum class Waited { ready, timed_out, client_left, stopping };
-Waited wait_for(int terminal, short events, const HangUpWatch& client, Clock::time_point deadline) {
-  while (true) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      return Waited::timed_out;
-    }
-    pollfd watched[3] = {
-        {terminal, events, 0}, {client.connection(), 0, 0}, {client.stop().fd(), POLLIN, 0}};
-    const int ready = ::poll(watched, 3, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) {
-      return Waited::timed_out;
-    }
-    if (ready <= 0) {
-      continue;
-    }
-    if (watched[2].revents != 0) {
-      return Waited::stopping;
-    }
-    if (watched[1].revents != 0) {
-      return Waited::client_left;
-    }
-    return Waited::ready;
-  }
-}
-
 Asker::Answer answer_for(Waited waited) {
   switch (waited) {
     case Waited::client_left:
@@ -59,7 +32,7 @@ Asker::Answer answer_for(Waited waited) {
 Waited show(int terminal, std::string_view text, const HangUpWatch& client,
             Clock::time_point deadline) {
   while (!text.empty()) {
-    if (const Waited waited = wait_for(terminal, POLLOUT, client, deadline);
+    if (const Waited waited = client.stop().wait(terminal, POLLOUT, deadline, client.connection());
         waited != Waited::ready) {
       return waited;
     }
@@ -102,7 +75,7 @@ Asker::Answer Asker::ask(std::string_view question, const HangUpWatch& client,
   }
   std::string line;
   while (true) {
-    if (const Waited waited = wait_for(terminal, POLLIN, client, deadline);
+    if (const Waited waited = client.stop().wait(terminal, POLLIN, deadline, client.connection());
         waited != Waited::ready) {
       // The question is closed on its own line, if the terminal takes it.
       (void)show(terminal, "\n", client, Clock::now() + std::chrono::milliseconds(100));

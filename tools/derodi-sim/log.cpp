@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "text.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 
 namespace derodi_sim {
 
@@ -75,15 +76,11 @@ void Log::run(const std::shared_ptr<State>& shared) {
 bool Log::write_out(State& state, const std::string& line) {
   std::size_t done = 0;
   while (done < line.size()) {
+    // A stop does not cut this wait short: the stop has lines to tell.
     pollfd room[2] = {{state.fd, POLLOUT, 0}, {state.give_up.get(), POLLIN, 0}};
-    if (::poll(room, 2, -1) < 0 && errno != EINTR) {
-      return false;
-    }
+    (void)zelko_ipc::daemon::wait_until(room, zelko_ipc::daemon::k_no_deadline);
     if (room[1].revents != 0) {
       return false;
-    }
-    if (room[0].revents == 0) {
-      continue;
     }
     const ssize_t written = ::write(state.fd, line.data() + done, line.size() - done);
     if (written < 0 && (errno == EINTR || errno == EAGAIN)) {

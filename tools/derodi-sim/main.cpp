@@ -94,19 +94,13 @@ std::string home() {
 // agent says meanwhile. Returns why it stopped: nothing for a stop.
 std::expected<void, std::string> wait_for_the_end(const Stop& stop, const Agent& agent,
                                                   AgentErrors& errors) {
-  while (true) {
-    pollfd waiting[2] = {{stop.fd(), POLLIN, 0}, {agent.errors(), POLLIN, 0}};
-    if (::poll(waiting, 2, -1) < 0) {
-      continue;  // interrupted by a signal, which the stop descriptor tells
-    }
-    if (waiting[0].revents != 0) {
-      return {};
-    }
-    if (waiting[1].revents != 0 && !errors.read_from(agent.errors())) {
+  while (stop.wait(agent.errors(), POLLIN) != Waited::stopping) {
+    if (!errors.read_from(agent.errors())) {
       stop.request();
       return std::unexpected(std::string("the ssh-agent has exited; stopping"));
     }
   }
+  return {};
 }
 
 // Runs the sim as `options` say until a stop signal, or until its agent

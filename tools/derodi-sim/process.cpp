@@ -84,27 +84,12 @@ class Spawn {
 // Reads both streams to their end; false when the sim stops, the client
 // leaves or `deadline` passes first.
 bool read_both(int out_fd, int err_fd, std::string& out, std::string& err, const RunLimits& limits,
-               std::chrono::steady_clock::time_point deadline) {
-  pollfd watched[4] = {{out_fd, POLLIN, 0},
-                       {err_fd, POLLIN, 0},
-                       {limits.stop.fd(), POLLIN, 0},
-                       {limits.client != nullptr ? limits.client->connection() : -1, 0, 0}};
+               Deadline deadline) {
+  pollfd watched[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
-  int open_streams = 2;
-  while (open_streams > 0) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      return false;
-    }
-    const int ready = ::poll(watched, 4, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) {
-      return false;
-    }
-    if (ready <= 0) {
-      continue;
-    }
-    if (watched[2].revents != 0 || watched[3].revents != 0) {
+  const int client = limits.client != nullptr ? limits.client->connection() : -1;
+  for (int open_streams = 2; open_streams > 0;) {
+    if (limits.stop.wait(watched, deadline, client) != Waited::ready) {
       return false;
     }
     for (int i = 0; i < 2; ++i) {

@@ -29,17 +29,7 @@ Server::~Server() {
 }
 
 void Server::accept_loop() {
-  while (true) {
-    pollfd waiting[2] = {{m_listener.fd(), POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
-    if (::poll(waiting, 2, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return;
-    }
-    if (waiting[1].revents != 0) {
-      return;
-    }
+  while (m_stop.wait(m_listener.fd(), POLLIN) == Waited::ready) {
     zelko_ipc::Fd fd(::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
     const int error = errno;
     join_finished();
@@ -50,8 +40,7 @@ void Server::accept_loop() {
     } else if (error == ENOBUFS || error == ENOMEM) {
       // Out of memory, the connection waits in the backlog: a pause, cut
       // short by a stop, rather than a spin, before the next try.
-      pollfd stop{m_stop.fd(), POLLIN, 0};
-      ::poll(&stop, 1, 100);
+      (void)m_stop.wait({}, std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
     }
   }
 }

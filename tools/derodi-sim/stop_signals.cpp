@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <vector>
 
 #include "zelko/ipc/os_error.hpp"
 
@@ -46,7 +47,25 @@ void Stop::request() const {
 
 bool Stop::requested() const {
   pollfd stop{m_fd.get(), POLLIN, 0};
-  return ::poll(&stop, 1, 0) > 0;
+  return zelko_ipc::daemon::wait_until(std::span(&stop, 1), std::chrono::steady_clock::now());
+}
+
+Waited Stop::wait(std::span<pollfd> watched, Deadline deadline, int client) const {
+  std::vector<pollfd> all(watched.begin(), watched.end());
+  // Only a hang-up is looked for on the client's connection (it comes
+  // unasked): anything it sends meanwhile is for whoever reads next.
+  all.push_back({client, 0, 0});
+  all.push_back({m_fd.get(), POLLIN, 0});
+  const bool ready = zelko_ipc::daemon::wait_until(all, deadline);
+  std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(watched.size()),
+            watched.begin());
+  if (all.back().revents != 0) {
+    return Waited::stopping;
+  }
+  if (all[watched.size()].revents != 0) {
+    return Waited::client_left;
+  }
+  return ready ? Waited::ready : Waited::timed_out;
 }
 
 void catch_stop_signals(const Stop& stop) {
@@ -79,25 +98,8 @@ void open_standard_descriptors() {
 }
 
 bool HangUpWatch::stays_for(std::chrono::milliseconds time) const {
-  const auto deadline = std::chrono::steady_clock::now() + time;
-  while (true) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    // Only a hang-up is looked for (it comes unasked): anything the client
-    // sends meanwhile is for whoever reads next, and a client that has only
-    // shut its sending side still waits for its answer.
-    pollfd watched[2] = {{m_connection, 0, 0}, {m_stop.fd(), POLLIN, 0}};
-    const int ready = ::poll(watched, 2, static_cast<int>(std::max<long>(left.count(), 0)));
-    if (ready > 0) {
-      return false;
-    }
-    if (ready == 0) {
-      return true;
-    }
-    if (errno != EINTR) {
-      return false;
-    }
-  }
+  return m_stop.wait({}, std::chrono::steady_clock::now() + time, m_connection) ==
+         Waited::timed_out;
 }
 
 }  // namespace derodi_sim

@@ -4,17 +4,24 @@
 #include <chrono>
 #include <csignal>
 #include <expected>
+#include <span>
 #include <string>
 
-#include "stop_signals.hpp"
+#include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
 
+using zelko_ipc::daemon::Deadline;
+using zelko_ipc::daemon::k_no_deadline;
+
+/// What ended a wait.
+enum class Waited { ready, timed_out, client_left, stopping };
+
 /// The sim's one way to say "stop": a descriptor that becomes readable,
 /// and stays so, once a stop is asked for. Everything that waits in the
-/// sim waits on it beside what it waits for, so a stop is seen at once,
-/// and nothing wakes on a timer to look for one.
+/// sim waits through wait(), which always watches it, so a stop is seen at
+/// once, and nothing wakes on a timer to look for one.
 class Stop {
  public:
   [[nodiscard]] static std::expected<Stop, std::string> make();
@@ -23,6 +30,18 @@ class Stop {
   void request() const;
 
   [[nodiscard]] bool requested() const;
+
+  /// Waits until one of `watched` is ready, `deadline` passes, the client
+  /// connected on `client` (when it is not -1) hangs up, or a stop is asked
+  /// for; a stop comes first.
+  [[nodiscard]] Waited wait(std::span<pollfd> watched, Deadline deadline = k_no_deadline,
+                            int client = -1) const;
+  /// The same, for one descriptor and `events`.
+  [[nodiscard]] Waited wait(int fd, short events, Deadline deadline = k_no_deadline,
+                            int client = -1) const {
+    pollfd watched{fd, events, 0};
+    return wait(std::span(&watched, 1), deadline, client);
+  }
 
   /// For poll, with POLLIN.
   [[nodiscard]] int fd() const { return m_fd.get(); }

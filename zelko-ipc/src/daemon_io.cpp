@@ -19,17 +19,8 @@ namespace {
 // Waits until `fd` is ready for `events` or `deadline` has passed (false).
 // An error or a hang-up counts as ready: the next call reports it.
 bool ready_by(int fd, short events, Deadline deadline) {
-  int ready = 0;
-  do {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      return false;
-    }
-    pollfd waiting{fd, events, 0};
-    ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
-  } while (ready == 0 || (ready < 0 && errno == EINTR));
-  return true;
+  pollfd waiting{fd, events, 0};
+  return wait_until(std::span(&waiting, 1), deadline);
 }
 
 // Fills `size` bytes at `buffer` from `fd` by `deadline`: once the socket is
@@ -57,6 +48,25 @@ std::expected<void, std::string> receive_by(int fd, void* buffer, std::size_t si
 }
 
 }  // namespace
+
+bool wait_until(std::span<pollfd> watched, Deadline deadline) {
+  while (true) {
+    int timeout = -1;
+    if (deadline != k_no_deadline) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      // At most a minute at a time, so that no count of milliseconds overflows.
+      timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 60000));
+    }
+    const int ready = ::poll(watched.data(), watched.size(), timeout);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) {
+      return true;
+    }
+    if (ready == 0 && timeout >= 0 && std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+  }
+}
 
 std::expected<Fd, std::string> listen_unix(std::string_view path, int backlog) {
   auto prepared = unix_stream_socket(path);
