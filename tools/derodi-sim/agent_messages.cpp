@@ -3,6 +3,8 @@
 
 #include <openssl/evp.h>
 
+#include "text.hpp"
+
 namespace derodi_sim {
 
 namespace {
@@ -118,12 +120,12 @@ std::string fingerprint(std::string_view blob) {
 }
 
 std::optional<std::string> key_blob(std::string_view public_line) {
-  const std::size_t start = public_line.find(' ');
-  if (start == std::string_view::npos) {
-    return std::nullopt;
-  }
-  std::string_view text = public_line.substr(start + 1);
-  text = text.substr(0, text.find(' '));
+  std::size_t at = 0;
+  next_word(public_line, at);
+  return base64_decoded(next_word(public_line, at));
+}
+
+std::optional<std::string> base64_decoded(std::string_view text) {
   if (text.empty() || text.size() % 4 != 0) {
     return std::nullopt;
   }

@@ -52,6 +52,9 @@ using Signed = std::variant<std::monostate, Login, Sshsig>;
 /// digest in base64 without padding, as ssh-keygen -l prints it.
 [[nodiscard]] std::string fingerprint(std::string_view blob);
 
+/// `text` decoded from base64, or nothing when it is no base64.
+[[nodiscard]] std::optional<std::string> base64_decoded(std::string_view text);
+
 /// The blob of an authorized_keys line ("TYPE BASE64 [COMMENT]"), or
 /// nothing when its second word is no base64.
 [[nodiscard]] std::optional<std::string> key_blob(std::string_view public_line);

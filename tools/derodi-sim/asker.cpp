@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "text.hpp"
 #include "zelko/ipc/os_error.hpp"
 
 namespace derodi_sim {
@@ -91,11 +92,10 @@ Asker::Answer Asker::ask(std::string_view question, const HangUpWatch& client,
     }
     line.append(typed, static_cast<std::size_t>(got));
     if (const std::size_t end = line.find('\n'); end != std::string::npos) {
-      std::string word;
-      for (const char c : line.substr(0, end)) {
-        if (std::isspace(static_cast<unsigned char>(c)) == 0) {
-          word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-        }
+      std::size_t at = 0;
+      std::string word(next_word(std::string_view(line).substr(0, end), at, " \t\r"));
+      for (char& c : word) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       }
       return word == "y" || word == "yes" ? Answer::yes : Answer::no;
     }

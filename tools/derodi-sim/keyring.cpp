@@ -28,18 +28,19 @@ constexpr std::string_view k_comment_suffix = "@zelko-phone";
 constexpr std::string_view k_made_prefix = "generated-";
 constexpr std::string_view k_making_prefix = ".making.";
 
-// The n-th (0-based) word of `text`, words being separated by single
-// spaces; the last word asked for runs to the end when `rest` is set.
-std::string word(const std::string& text, std::size_t n, bool rest = false) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < n && start != std::string::npos; ++i) {
-    start = text.find(' ', start);
-    start = start == std::string::npos ? start : start + 1;
-  }
-  if (start == std::string::npos) {
-    return {};
-  }
-  return text.substr(start, rest ? std::string::npos : text.find(' ', start) - start);
+// The words of an authorized_keys line: its type, and its comment (what
+// follows the key, to the end).
+std::string key_type(std::string_view line) {
+  std::size_t at = 0;
+  return std::string(next_word(line, at));
+}
+
+std::string key_comment(std::string_view line) {
+  std::size_t at = 0;
+  next_word(line, at);
+  next_word(line, at);
+  const std::string_view first = next_word(line, at);
+  return first.empty() ? std::string() : std::string(line.substr(at - first.size()));
 }
 
 // The key whose files are `file` and `file`.pub in `directory`.
@@ -52,8 +53,8 @@ std::expected<Key, std::string> load_key(const TrustedDirectory& directory, cons
     return std::unexpected(concat(directory.path(), "/", file, ".pub holds no public key"));
   }
   key.name = name;
-  key.algorithm = word(key.public_line, 0);
-  key.comment = word(key.public_line, 2, true);
+  key.algorithm = key_type(key.public_line);
+  key.comment = key_comment(key.public_line);
   key.fingerprint = fingerprint(*blob);
   key.file = file;
   key.blob = *blob;
@@ -167,7 +168,7 @@ std::expected<PhoneKeys, std::string> load_phone_keys(const TrustedDirectory& di
     if (::faccessat(directory.fd(), file.c_str(), R_OK, 0) != 0) {
       continue;  // a public half alone is no key the phone holds
     }
-    const std::string comment = word(first_line(directory.fd(), file + ".pub"), 2, true);
+    const std::string comment = key_comment(first_line(directory.fd(), file + ".pub"));
     const std::string name = comment.ends_with(k_comment_suffix)
                                  ? comment.substr(0, comment.size() - k_comment_suffix.size())
                                  : comment;

@@ -20,24 +20,6 @@ namespace derodi_sim {
 
 namespace {
 
-std::optional<std::string> base64_decoded(std::string_view text) {
-  // key_blob decodes the second word of a line.
-  return key_blob(concat("x ", text));
-}
-
-// The next word of `line` from `at`, words being separated by blanks.
-std::string_view next_word(std::string_view line, std::size_t& at) {
-  at = line.find_first_not_of(" \t", at);
-  if (at == std::string_view::npos) {
-    at = line.size();
-    return {};
-  }
-  const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
-  const std::string_view word = line.substr(at, end - at);
-  at = end;
-  return word;
-}
-
 bool hashes_to(std::string_view hashed, std::string_view name) {
   // "|1|SALT|HASH"
   const std::size_t bar = hashed.find('|', 3);

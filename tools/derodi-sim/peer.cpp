@@ -58,11 +58,11 @@ pid_t parent_of(pid_t pid) {
 
 std::vector<std::string> command_line(pid_t pid) {
   const std::string text = read_small_file(AT_FDCWD, proc_file(pid, "cmdline"), 64 * 1024);
+  constexpr std::string_view k_nul("", 1);  // what ends each word there
   std::vector<std::string> words;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = std::min(text.find('\0', start), text.size());
-    words.push_back(text.substr(start, end - start));
-    start = end + 1;
+  std::size_t at = 0;
+  for (auto word = next_word(text, at, k_nul); !word.empty(); word = next_word(text, at, k_nul)) {
+    words.emplace_back(word);
   }
   return words;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "text.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "zelko/ipc/terminal.hpp"
@@ -34,6 +35,14 @@ std::string shown_character(std::string_view text, std::size_t& at) {
 }
 
 }  // namespace
+
+std::string_view next_word(std::string_view text, std::size_t& at, std::string_view separators) {
+  at = std::min(text.find_first_not_of(separators, at), text.size());
+  const std::size_t end = std::min(text.find_first_of(separators, at), text.size());
+  const std::string_view word = text.substr(at, end - at);
+  at = end;
+  return word;
+}
 
 std::string foreign(std::string_view text, std::size_t characters) {
   std::string out = "'";

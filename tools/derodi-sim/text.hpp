@@ -26,6 +26,12 @@ template <class... Texts>
   return concat("'", text, "'");
 }
 
+/// The sim's one word splitter: the next word of `text` from `at`, words
+/// being separated by any run of `separators` (blanks by default), and
+/// `at` moved past it; empty at the end.
+std::string_view next_word(std::string_view text, std::size_t& at,
+                                         std::string_view separators = " \t");
+
 /// How much of one foreign text a line shows: characters, and four bytes
 /// a character of what shows them (an escape is one character of up to
 /// ten bytes).
