@@ -29,25 +29,6 @@ constexpr std::string_view k_socket = "/socket";
 constexpr auto k_start_time = 10s;
 constexpr auto k_stop_time = 1s;
 
-// Reads from `fd` until a line ends, the stream ends, the sim stops or
-// `limit` passes; what was read.
-std::string read_line(int fd, const Stop& stop, std::chrono::milliseconds limit) {
-  const Deadline deadline = std::chrono::steady_clock::now() + limit;
-  std::string text;
-  while (text.find('\n') == std::string::npos && stop.wait(fd, POLLIN, deadline) == Waited::ready) {
-    char chunk[512];
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      break;
-    }
-    text.append(chunk, static_cast<std::size_t>(got));
-  }
-  return text;
-}
-
 // Waits until the stream `fd` ends or `limit` passes; true when it ended.
 // (The sim is stopping: this wait is one a stop does not cut short.)
 bool wait_for_end(int fd, std::chrono::milliseconds limit) {
@@ -80,19 +61,20 @@ std::expected<Agent, std::string> Agent::start(const TrustedDirectory& directory
   }
   Agent agent(directory, child->guardian, std::move(child->errors), *name);
   // ssh-agent -D says where it listens once it does: "SSH_AUTH_SOCK=...".
-  const std::string said = read_line(child->output.get(), stop, k_start_time);
+  std::string said;
+  const OutputStream output{child->output.get(), &said};
+  if (read_output(std::span(&output, 1), stop, std::chrono::steady_clock::now() + k_start_time, -1,
+                  true) == Waited::stopping) {
+    return std::unexpected(std::string("stopped while ssh-agent started"));
+  }
   if (said.starts_with("SSH_AUTH_SOCK=")) {
     return agent;
   }
-  if (stop.requested()) {
-    return std::unexpected(std::string("stopped while ssh-agent started"));
-  }
   // What it said on standard error says why.
   std::string why;
-  const auto last = std::chrono::steady_clock::now() + 200ms;
-  while (std::chrono::steady_clock::now() < last && why.find('\n') == std::string::npos) {
-    why += read_line(agent.errors(), stop, 200ms);
-  }
+  const OutputStream errors{agent.errors(), &why};
+  (void)read_output(std::span(&errors, 1), stop, std::chrono::steady_clock::now() + 200ms, -1,
+                    true);
   while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) {
     why.pop_back();
   }

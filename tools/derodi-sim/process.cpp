@@ -81,35 +81,37 @@ class Spawn {
   posix_spawnattr_t m_attributes;
 };
 
-// Reads both streams to their end; false when the sim stops, the client
-// leaves or `deadline` passes first.
-bool read_both(int out_fd, int err_fd, std::string& out, std::string& err, const RunLimits& limits,
-               Deadline deadline) {
-  pollfd watched[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string* sinks[2] = {&out, &err};
-  const int client = limits.client != nullptr ? limits.client->connection() : -1;
-  for (int open_streams = 2; open_streams > 0;) {
-    if (limits.stop.wait(watched, deadline, client) != Waited::ready) {
-      return false;
+}  // namespace
+
+Waited read_output(std::span<const OutputStream> streams, const Stop& stop, Deadline deadline,
+                   int client, bool one_line) {
+  std::vector<pollfd> watched;
+  for (const OutputStream& stream : streams) {
+    watched.push_back({stream.fd, POLLIN, 0});
+  }
+  for (std::size_t open = streams.size(); open > 0;) {
+    if (one_line && streams[0].text->find('\n') != std::string::npos) {
+      break;
     }
-    for (int i = 0; i < 2; ++i) {
+    if (const Waited waited = stop.wait(watched, deadline, client); waited != Waited::ready) {
+      return waited;
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
       if (watched[i].fd < 0 || watched[i].revents == 0) {
         continue;
       }
       char chunk[4096];
       const ssize_t got = ::read(watched[i].fd, chunk, sizeof chunk);
       if (got > 0) {
-        sinks[i]->append(chunk, static_cast<std::size_t>(got));
+        streams[i].text->append(chunk, static_cast<std::size_t>(got));
       } else if (got == 0 || errno != EINTR) {
         watched[i].fd = -1;
-        --open_streams;
+        --open;
       }
     }
   }
-  return true;
+  return Waited::ready;
 }
-
-}  // namespace
 
 std::vector<std::string> child_environment(const std::vector<std::string>& settings) {
   std::vector<std::string> environment;
@@ -162,8 +164,10 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
   const auto deadline = std::chrono::steady_clock::now() + limits.time_limit;
   std::string out;
   std::string err;
+  const OutputStream streams[] = {{(*out_pipe)[0].get(), &out}, {(*err_pipe)[0].get(), &err}};
   const bool finished =
-      read_both((*out_pipe)[0].get(), (*err_pipe)[0].get(), out, err, limits, deadline);
+      read_output(streams, limits.stop, deadline,
+                  limits.client != nullptr ? limits.client->connection() : -1) == Waited::ready;
   if (!finished) {
     ::kill(pid, SIGKILL);
   }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <expected>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,20 @@ struct RunLimits {
   int passed = -1;
 };
 inline constexpr int k_passed_fd = 3;
+
+/// One stream of a child's output, and the text it is read into.
+struct OutputStream {
+  int fd;
+  std::string* text;
+};
+
+/// The one reader of a child's output: reads each of `streams` into its
+/// text until all have ended or, with `one_line`, a line stands in the
+/// first one's; gives up when the sim stops, the client connected on
+/// `client` (when it is not -1) leaves, or `deadline` passes, and says
+/// which. Waited::ready when it read what it read for.
+[[nodiscard]] Waited read_output(std::span<const OutputStream> streams, const Stop& stop,
+                                 Deadline deadline, int client = -1, bool one_line = false);
 
 /// Runs `argv` (found on PATH) to completion, standard input from
 /// /dev/null, and returns its standard output, or a message with its

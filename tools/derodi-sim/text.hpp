@@ -30,7 +30,7 @@ template <class... Texts>
 /// being separated by any run of `separators` (blanks by default), and
 /// `at` moved past it; empty at the end.
 std::string_view next_word(std::string_view text, std::size_t& at,
-                                         std::string_view separators = " \t");
+                           std::string_view separators = " \t");
 
 /// How much of one foreign text a line shows: characters, and four bytes
 /// a character of what shows them (an escape is one character of up to
