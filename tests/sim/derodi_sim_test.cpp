@@ -52,7 +52,7 @@ class DerodiSim : public SimTest {
  protected:
   static void SetUpTestSuite() {
     if (missing_tool().empty()) {
-      s_sim = std::make_unique<RunningSim>();
+      s_sim = std::make_unique<RunningSim>(trusting_localhost());
     }
   }
   static void TearDownTestSuite() { s_sim.reset(); }
@@ -134,9 +134,9 @@ TEST_F(DerodiSim, StatusKnowsThisShellAndTheWindow) {
                                      "\nthis shell      Zelko\n"))
       << status.out;
   EXPECT_EQ(sim().cli({"authorize", "--minutes", "30"}).out,
-            "authorized: verified destinations and git signatures\n");
+            "authorized: destination 'localhost' and git signatures\n");
   const RunResult after = sim().cli({"status"});
-  EXPECT_NE(after.out.find("window          verified destinations and git signatures; expires "),
+  EXPECT_NE(after.out.find("window          destination 'localhost' and git signatures; expires "),
             std::string::npos)
       << after.out;
   EXPECT_NE(after.out.find("(30 min left)"), std::string::npos) << after.out;
@@ -203,7 +203,7 @@ TEST_F(DerodiSim, NamesAreChecked) {
 class DerodiSimBehaviour : public SimTest {};
 
 TEST_F(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
-  RunningSim sim({"--stale", "--refuse-trusted-destination"});
+  RunningSim sim({"--stale"});
   const RunResult keys = sim.cli({"keys", "--long"});
   EXPECT_NE(keys.out.find("\tSTALE\n"), std::string::npos);
   EXPECT_EQ(sim.cli({"getpub", "work"}).err,
@@ -215,6 +215,15 @@ TEST_F(DerodiSimBehaviour, StaleMetadataAndTrustedDestinations) {
                             "can only cover destinations"),
             std::string::npos)
       << window.err;
+  // A destination to trust that known_hosts does not name stops the start.
+  const TempDir runtime;
+  EXPECT_RUN(run_program(sim_path(), {"--trust-destination", "nowhere"},
+                         {"XDG_RUNTIME_DIR=" + runtime.path(), "HOME=" + sim.home()}),
+             "",
+             "derodi-sim: --trust-destination 'nowhere': no host key for it in '" + sim.home() +
+                 "/.ssh/known_hosts' nor '/etc/ssh/ssh_known_hosts'\n",
+             1);
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
 }
 
 TEST_F(DerodiSimBehaviour, RefusedApprovals) {
@@ -226,13 +235,22 @@ TEST_F(DerodiSimBehaviour, RefusedApprovals) {
   EXPECT_EQ(sim.cli({"authorize", "--minutes", "1"}).status, 1);
 }
 
-// SIGTERM, a terminal that closes (SIGHUP) and the quit key (SIGQUIT) all
-// stop it cleanly.
+// Every signal that would end it (a terminal that closes, Ctrl-C, the quit
+// key, kill, and those whose default is to end a process) stops it
+// cleanly, its agent with it; so it does when started with no standard
+// descriptor open.
 TEST_F(DerodiSimBehaviour, StopsCleanlyOnEveryStopSignal) {
-  for (const int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
-    RunningSim sim;
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
+    SimStart start;
+    start.no_standard_descriptors = signal == SIGUSR1;
+    RunningSim sim(start);
+    const auto agents = sim.agents();
     EXPECT_EQ(run_program("/usr/bin/env", {"ssh-add", "-l"}, sim.environment(true)).status, 0);
     EXPECT_EQ(sim.stop(signal), 0) << signal;
+    EXPECT_TRUE(start.no_standard_descriptors ||
+                sim.log().find("derodi-sim: stopped") != std::string::npos)
+        << signal << sim.log();
+    EXPECT_TRUE(still_running(agents).empty()) << signal;
     // No socket, and no private key, is left behind.
     EXPECT_TRUE(std::filesystem::is_empty(sim.runtime_dir() + "/zelko")) << signal;
     // ssh-add exits with 2 when it cannot reach an agent.
@@ -438,8 +456,8 @@ TEST_F(DerodiSimBehaviour, HelpNamesEveryFlag) {
   const RunResult help = run_program(sim_path(), {"--help"}, {});
   EXPECT_EQ(help.status, 0);
   for (const char* flag : {"--runtime-dir", "--state-dir", "--keep-state", "--ready-file", "--ask",
-                           "--stale", "--refuse", "--refuse-trusted-destination",
-                           "--refuse-signatures", "--approval-delay", "--ask-time", "--help"}) {
+                           "--stale", "--refuse", "--trust-destination", "--refuse-signatures",
+                           "--approval-delay", "--ask-time", "--help"}) {
     EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
   }
   const RunResult bad = run_program(sim_path(), {"--approval-delay", "soon"}, {});

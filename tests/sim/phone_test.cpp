@@ -68,6 +68,21 @@ std::string login(std::string_view key, std::string_view session, std::string_vi
                        ssh_string(key));
 }
 
+// Binds the agent connection `endpoint` to `session` with the host key
+// `host_key`, which the agent `host` holds, as ssh does once it has
+// verified the host (a `broken` signature does not verify), or as the
+// connection of a forwarded agent does (`forwarding`).
+std::string bind(int endpoint, int host, const std::string& host_key, const std::string& session,
+                 bool broken = false, bool forwarding = false) {
+  std::string signature = request(host, sign(host_key, session)).substr(5);
+  if (broken) {
+    signature.back() ^= 1;
+  }
+  return request(endpoint, "\x1b" + ssh_string("session-bind@openssh.com") + ssh_string(host_key) +
+                               ssh_string(session) + ssh_string(signature) +
+                               std::string(1, forwarding ? '\1' : '\0'));
+}
+
 // A host is named only once the agent has accepted the connection's bind
 // to it: not for a bind whose signature does not verify, nor for a second
 // bind on a connection bound for a login.
@@ -79,18 +94,12 @@ TEST_F(Phone, NamesOnlyDestinationsTheAgentVerified) {
   ASSERT_TRUE(host_agent && endpoint);
   const std::string host_key = first_key(host_agent->get());
   const std::string phone_key = first_key(endpoint->get());
-  const auto bind = [&](const std::string& session, bool broken) {
-    std::string signature = request(host_agent->get(), sign(host_key, session)).substr(5);
-    if (broken) {
-      signature.back() ^= 1;
-    }
-    return request(endpoint->get(), "\x1b" + ssh_string("session-bind@openssh.com") +
-                                        ssh_string(host_key) + ssh_string(session) +
-                                        ssh_string(signature) + std::string(1, '\0'));
+  const auto bound = [&](const std::string& session, bool broken) {
+    return bind(endpoint->get(), host_agent->get(), host_key, session, broken);
   };
-  EXPECT_EQ(bind("session refused", true), "\x05");
-  EXPECT_EQ(bind("session bound", false), "\x06");
-  EXPECT_EQ(bind("session second", false), "\x05");
+  EXPECT_EQ(bound("session refused", true), "\x05");
+  EXPECT_EQ(bound("session bound", false), "\x06");
+  EXPECT_EQ(bound("session second", false), "\x05");
   for (const char* session : {"session refused", "session bound", "session second"}) {
     EXPECT_EQ(request(endpoint->get(), login(phone_key, session)).front(), '\x0e') << session;
   }
@@ -242,10 +251,51 @@ TEST_F(Phone, KeysMadeInAStateDirectoryStay) {
   EXPECT_NE(again.tool({"ssh-add", "-L"}).out.find(made), std::string::npos);
 }
 
+// A window approves only what its scope names: a verified login to a
+// trusted destination, and git signatures; not a login to another
+// verified host, nor anything asked through a forwarded agent.
+TEST_F(Phone, WindowsCoverWhatTheirScopeNames) {
+  const UserAgent trusted_host;
+  const UserAgent other_host;
+  SimStart start = trusting_localhost({"--refuse-signatures"});
+  start.known_hosts =
+      "localhost " + trusted_host.public_key() + "otherhost " + other_host.public_key();
+  const RunningSim sim(start);
+  EXPECT_EQ(sim.cli({"authorize", "--minutes", "5"}).out,
+            "authorized: destination 'localhost' and git signatures\n");
+  struct Row {
+    const UserAgent& host;
+    bool forwarding;
+    bool git;  // an SSHSIG signature for git, else a login
+    std::string decision;
+    std::string part;
+  };
+  const Row rows[] = {
+      {trusted_host, false, false, "approved by the window", "to 'localhost' (host key verified"},
+      {other_host, false, false, "refused, outside the window's scope", "to 'otherhost'"},
+      {trusted_host, true, true, "refused, outside the window's scope",
+       "namespace 'git', through a forwarded agent"},
+  };
+  for (const Row& row : rows) {
+    const auto endpoint = zelko_ipc::connect_unix(sim.agent_socket());
+    const auto host = zelko_ipc::connect_unix(row.host.environment()[0].substr(14));
+    ASSERT_TRUE(endpoint && host);
+    const std::string key = first_key(endpoint->get());
+    const std::string session = "session " + row.part;
+    ASSERT_EQ(
+        bind(endpoint->get(), host->get(), first_key(host->get()), session, false, row.forwarding),
+        "\x06");
+    const std::string reply = request(
+        endpoint->get(), row.git ? sign(key, "SSHSIG" + ssh_string("git")) : login(key, session));
+    EXPECT_EQ(reply.front(), row.decision.starts_with("approved") ? '\x0e' : '\x05') << row.part;
+    EXPECT_TRUE(sim.phone_said(row.decision, row.part)) << row.part << " in " << sim.log();
+  }
+}
+
 // No window outlasts the clock: a longer one is refused with the phone's
 // own words, and the open window stays.
 TEST_F(Phone, WindowsFitTheClock) {
-  const RunningSim sim;
+  const RunningSim sim(trusting_localhost());
   ASSERT_EQ(sim.cli({"authorize", "--minutes", "5"}).status, 0);
   EXPECT_RUN(sim.cli({"authorize", "--minutes", "4294967295"}), "",
              "asking the phone; choose the scope there...\n"
@@ -254,15 +304,22 @@ TEST_F(Phone, WindowsFitTheClock) {
   EXPECT_NE(sim.cli({"status"}).out.find("(5 min left)"), std::string::npos);
 }
 
-// --ask puts each decision to the user on the terminal; without one, the
+// --ask puts each decision to the user on the terminal: a verified login
+// to a host known_hosts names may trust it from then on (kept in the state
+// directory), a window's scope is chosen there; without a terminal, the
 // sim does not start.
 TEST_F(Phone, AsksOnTheTerminal) {
-  RunningSim sim(SimStart{.flags = {"--ask"}, .terminal = true});
+  const TempDir state;
+  const UserAgent host;
+  const std::string known_hosts = "localhost " + host.public_key();
+  RunningSim sim(SimStart{.flags = {"--ask", "--state-dir", state.path()},
+                          .terminal = true,
+                          .known_hosts = known_hosts});
   std::string shown;
   std::thread user([&] {
-    for (const char* answer : {"y\n", "n\n"}) {
-      std::size_t asked = shown.size();
-      while (shown.find("? [y/N] ", asked) == std::string::npos) {
+    for (const char* answer : {"t\n", "1\n", "g\n", "n\n"}) {
+      const std::size_t asked = shown.size();
+      while (shown.find("] ", asked) == std::string::npos) {
         char chunk[512];
         const ssize_t got = ::read(sim.terminal(), chunk, sizeof chunk);
         if (got <= 0) {
@@ -273,16 +330,36 @@ TEST_F(Phone, AsksOnTheTerminal) {
       (void)!::write(sim.terminal(), answer, 2);
     }
   });
-  const RunResult approved = sim.cli({"authorize", "--minutes", "5"});
+  const auto endpoint = zelko_ipc::connect_unix(sim.agent_socket());
+  const auto host_agent = zelko_ipc::connect_unix(host.environment()[0].substr(14));
+  ASSERT_TRUE(endpoint && host_agent);
+  ASSERT_EQ(bind(endpoint->get(), host_agent->get(), first_key(host_agent->get()), "s"), "\x06");
+  EXPECT_EQ(request(endpoint->get(), login(first_key(endpoint->get()), "s")).front(), '\x0e');
+  const RunResult destination = sim.cli({"authorize", "--minutes", "5"});
+  const RunResult git = sim.cli({"authorize", "--minutes", "5"});
   const RunResult declined = sim.cli({"generate", "--name", "declined"});
   user.join();
-  EXPECT_EQ(approved.out, "authorized: verified destinations and git signatures\n");
+  EXPECT_NE(shown.find(", t approves it and trusts 'localhost' from now on"), std::string::npos)
+      << shown;
+  EXPECT_TRUE(sim.phone_said("trusted from now on", "destination 'localhost' (host key SHA256:"))
+      << sim.log();
+  EXPECT_NE(shown.find("scope: 1 'localhost', a all trusted destinations, g git signatures"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(destination.out, "authorized: destination 'localhost'\n");
+  EXPECT_EQ(git.out, "authorized: git signatures\n");
   EXPECT_EQ(declined.err,
             "approve the request on the phone...\n"
             "zelko-cli: the request was declined on the phone\n");
   EXPECT_NE(shown.find("derodi-sim: phone: key generation of 'declined' (ed25519)? [y/N] "),
             std::string::npos)
       << shown;
+  // Trusted still after a restart on the same state directory.
+  EXPECT_EQ(sim.stop(), 0);
+  const RunningSim again(
+      SimStart{.flags = {"--state-dir", state.path()}, .known_hosts = known_hosts});
+  EXPECT_EQ(again.cli({"authorize", "--minutes", "5"}).out,
+            "authorized: destination 'localhost' and git signatures\n");
 
   const std::string setsid = find_on_path("setsid");
   if (setsid.empty()) {

@@ -98,9 +98,18 @@ bool RunningSim::phone_said(const std::string& decision, const std::string& part
   return said(log_when(*this, said));
 }
 
+SimStart trusting_localhost(std::vector<std::string> flags) {
+  flags.insert(flags.end(), {"--trust-destination", "localhost"});
+  return SimStart{.flags = std::move(flags),
+                  .known_hosts = "localhost " + std::string(k_localhost_key)};
+}
+
 RunningSim::RunningSim(const SimStart& start)
     : m_runtime_dir(start.runtime_dir.empty() ? m_own.path() : start.runtime_dir) {
-  std::filesystem::create_directory(home());
+  std::filesystem::create_directories(home() + "/.ssh");
+  if (!start.known_hosts.empty()) {
+    write_file(home() + "/.ssh/known_hosts", start.known_hosts);
+  }
   const bool fifo = start.ready_file.empty();
   const std::string ready = fifo ? m_own / "ready" : start.ready_file;
   zelko_ipc::Fd reader;

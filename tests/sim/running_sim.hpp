@@ -34,7 +34,16 @@ struct SimStart {
   bool terminal = false;                      // a pseudo-terminal as its controlling terminal
   bool unread_log = false;                    // standard error a small FIFO that nobody reads
   bool no_standard_descriptors = false;       // started with 0, 1 and 2 closed, so no log
+  std::string known_hosts = {};               // its home's ~/.ssh/known_hosts, when not empty
 };
+
+/// A host key that tests which trust "localhost" name it by.
+inline constexpr std::string_view k_localhost_key =
+    "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIKscinxO0X0IrT55QxtMeRKXQvWc5SuYgxx5j1cGVBHk\n";
+
+/// A sim that trusts "localhost" (by k_localhost_key) from the start, so
+/// that the windows it grants cover it and git signatures.
+[[nodiscard]] SimStart trusting_localhost(std::vector<std::string> flags = {});
 
 /// derodi-sim running on a runtime directory, by default a temporary one
 /// of its own, started with --ready-file on a FIFO and waited for through
@@ -101,6 +110,8 @@ class UserAgent {
   [[nodiscard]] std::vector<std::string> environment() const;
   /// What ssh-add -l lists in it.
   [[nodiscard]] std::string keys() const;
+  /// Its key's public line, as known_hosts holds a host key.
+  [[nodiscard]] std::string public_key() const { return read_file(m_directory / "id.pub"); }
 
  private:
   TempDir m_directory;

@@ -110,13 +110,20 @@ std::string fingerprint(std::string_view blob) {
   if (EVP_Digest(blob.data(), blob.size(), digest, &digest_size, EVP_sha256(), nullptr) != 1) {
     return "SHA256:?";
   }
-  // Four characters for every three bytes, and the terminating NUL.
-  std::string base64((digest_size + 2) / 3 * 4 + 1, '\0');
-  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), digest,
-                                   static_cast<int>(digest_size));
-  base64.resize(static_cast<std::size_t>(size));
+  std::string base64 =
+      base64_encoded(std::string_view(reinterpret_cast<const char*>(digest), digest_size));
   base64.erase(base64.find_last_not_of('=') + 1);
   return "SHA256:" + base64;
+}
+
+std::string base64_encoded(std::string_view bytes) {
+  // Four characters for every three bytes, and the terminating NUL.
+  std::string base64((bytes.size() + 2) / 3 * 4 + 1, '\0');
+  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()),
+                                   reinterpret_cast<const unsigned char*>(bytes.data()),
+                                   static_cast<int>(bytes.size()));
+  base64.resize(static_cast<std::size_t>(size));
+  return base64;
 }
 
 std::optional<std::string> key_blob(std::string_view public_line) {

@@ -52,6 +52,9 @@ using Signed = std::variant<std::monostate, Login, Sshsig>;
 /// digest in base64 without padding, as ssh-keygen -l prints it.
 [[nodiscard]] std::string fingerprint(std::string_view blob);
 
+/// `bytes` in base64, padded.
+[[nodiscard]] std::string base64_encoded(std::string_view bytes);
+
 /// `text` decoded from base64, or nothing when it is no base64.
 [[nodiscard]] std::optional<std::string> base64_decoded(std::string_view text);
 

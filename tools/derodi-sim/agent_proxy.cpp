@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "agent_proxy.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -35,7 +36,8 @@ constexpr std::size_t k_hops_shown = 2;
 struct Hop {
   std::string host;  // as the phone names it
   std::string session_id;
-  bool revoked = false;  // its key is revoked in known_hosts
+  std::optional<Destination> destination;  // when known_hosts names its key, unrevoked
+  bool forwarding;                         // a bind of a forwarded agent's connection
 };
 
 bool send(int fd, std::string_view message) {
@@ -69,13 +71,14 @@ Hop named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& rout
   for (std::string& line : unread) {
     route.log.write(std::move(line));
   }
-  Hop hop{{}, std::string(bind.session_id), known && known->revoked};
-  if (hop.revoked) {
-    hop.host = concat(foreign(known->names), " (host key REVOKED in ", known->file, " line ",
-                      std::to_string(known->line), forwarded, ")");
-  } else if (known) {
-    hop.host = concat(foreign(known->names), " (host key verified, ", known->file, " line ",
-                      std::to_string(known->line), forwarded, ")");
+  Hop hop{{}, std::string(bind.session_id), std::nullopt, bind.forwarding};
+  if (known) {
+    hop.host = concat(foreign(known->names),
+                      known->revoked ? " (host key REVOKED in " : " (host key verified, ",
+                      known->file, " line ", std::to_string(known->line), forwarded, ")");
+    if (!known->revoked) {
+      hop.destination = Destination{known->names, std::string(bind.host_key)};
+    }
   } else {
     hop.host = concat("a host not in known_hosts, key ", fingerprint(bind.host_key),
                       bind.forwarding ? " (agent forwarded)" : "");
@@ -87,10 +90,11 @@ Hop named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& rout
 // session, then the hops it was reached through, nearest first; nothing
 // when the agent verified no host for it.
 std::optional<std::string> verified_destination(const std::vector<Hop>& hops,
-                                                std::string_view session_id, bool& revoked) {
+                                                std::string_view session_id,
+                                                std::optional<Destination>& destination) {
   for (std::size_t i = 0; i < hops.size(); ++i) {
     if (hops[i].session_id == session_id) {
-      revoked = hops[i].revoked;
+      destination = hops[i].destination;
       std::string text = concat("to ", hops[i].host);
       for (std::size_t j = i, shown = 0; j-- > 0; ++shown) {
         if (shown == k_hops_shown) {
@@ -107,26 +111,30 @@ std::optional<std::string> verified_destination(const std::vector<Hop>& hops,
 
 SignatureRequest described(const SignRequest& request, const std::vector<Hop>& hops,
                            const std::string& who) {
-  SignatureRequest signature{request.key_blob, {}, false, who};
-  std::visit(zelko_ipc::Overloaded{
-                 [&](const Login& login) {
-                   bool revoked = false;
-                   const auto where = verified_destination(hops, login.session_id, revoked);
-                   signature.what = concat("ssh login as ", foreign(login.user), " ",
-                                           where.value_or("to an unverified destination"));
-                   signature.in_window_scope = where.has_value() && !revoked;
-                 },
-                 [&](const Sshsig& sshsig) {
-                   signature.what =
-                       concat("SSHSIG signature in namespace ", foreign(sshsig.name_space));
-                   signature.in_window_scope = sshsig.name_space == "git";
-                 },
-                 [&](std::monostate) {
-                   signature.what = concat("something of no kind the phone knows (",
-                                           std::to_string(request.data.size()), " bytes)");
-                 },
-             },
-             what_is_signed(request.data));
+  SignatureRequest signature{request.key_blob, {}, who};
+  // A connection a forwarded agent opened starts with a bind that says so.
+  signature.forwarded =
+      std::any_of(hops.begin(), hops.end(), [](const Hop& hop) { return hop.forwarding; });
+  std::visit(
+      zelko_ipc::Overloaded{
+          [&](const Login& login) {
+            const auto where = verified_destination(hops, login.session_id, signature.destination);
+            signature.what = concat("ssh login as ", foreign(login.user), " ",
+                                    where.value_or("to an unverified destination"));
+          },
+          [&](const Sshsig& sshsig) {
+            signature.what = concat("SSHSIG signature in namespace ", foreign(sshsig.name_space));
+            signature.git = sshsig.name_space == "git";
+          },
+          [&](std::monostate) {
+            signature.what = concat("something of no kind the phone knows (",
+                                    std::to_string(request.data.size()), " bytes)");
+          },
+      },
+      what_is_signed(request.data));
+  if (signature.forwarded) {
+    signature.what.append(", through a forwarded agent");
+  }
   return signature;
 }
 

@@ -63,14 +63,13 @@ std::expected<Asker, std::string> Asker::open() {
 }
 
 Asker::Answer Asker::ask(std::string_view question, const HangUpWatch& client,
-                         std::chrono::seconds limit) {
+                         std::chrono::seconds limit, std::string& word) {
   const std::lock_guard lock(m_mutex);
   const int terminal = m_terminal.get();
   const auto deadline = Clock::now() + limit;
   // Only what is typed after the question answers it.
   ::tcflush(terminal, TCIFLUSH);
-  std::string prompt = "derodi-sim: phone: ";
-  prompt.append(question).append("? [y/N] ");
+  const std::string prompt = concat("derodi-sim: phone: ", question, " ");
   if (const Waited shown = show(terminal, prompt, client, deadline); shown != Waited::ready) {
     return shown == Waited::timed_out ? Answer::not_shown : answer_for(shown);
   }
@@ -93,14 +92,15 @@ Asker::Answer Asker::ask(std::string_view question, const HangUpWatch& client,
     line.append(typed, static_cast<std::size_t>(got));
     if (const std::size_t end = line.find('\n'); end != std::string::npos) {
       std::size_t at = 0;
-      std::string word(next_word(std::string_view(line).substr(0, end), at, " \t\r"));
+      word = next_word(std::string_view(line).substr(0, end), at, " \t\r");
       for (char& c : word) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       }
-      return word == "y" || word == "yes" ? Answer::yes : Answer::no;
+      return Answer::answered;
     }
     if (line.size() > 4096) {
-      return Answer::no;  // no answer is that long
+      word.clear();  // no answer is that long
+      return Answer::answered;
     }
   }
 }

@@ -21,15 +21,15 @@ class Asker {
 
   Asker(Asker&& other) noexcept : m_terminal(std::move(other.m_terminal)) {}
 
-  enum class Answer { yes, no, unanswered, not_shown, client_left, stopping };
+  enum class Answer { answered, unanswered, not_shown, client_left, stopping };
 
-  /// Asks "`question`? [y/N]" and waits for a line: "y" or "yes" is yes,
-  /// anything else no. Within `limit` the question must be shown (a
-  /// terminal that does not take it, its output paused, is not_shown) and
-  /// a line typed (or it is unanswered); a client that leaves, or a sim
-  /// that stops, ends the question first.
+  /// Asks `question` and waits for a line, whose first word, in lower
+  /// case, is `word` when it is answered. Within `limit` the question must
+  /// be shown (a terminal that does not take it, its output paused, is
+  /// not_shown) and a line typed (or it is unanswered); a client that
+  /// leaves, or a sim that stops, ends the question first.
   [[nodiscard]] Answer ask(std::string_view question, const HangUpWatch& client,
-                           std::chrono::seconds limit);
+                           std::chrono::seconds limit, std::string& word);
 
  private:
   explicit Asker(zelko_ipc::Fd terminal) : m_terminal(std::move(terminal)) {}

@@ -41,9 +41,14 @@ bool hashes_to(std::string_view hashed, std::string_view name) {
   return std::string_view(reinterpret_cast<const char*>(digest), size) == *hash;
 }
 
-// The entry `line` makes for the key `host_key`, when it is the key's.
-std::optional<KnownHost> entry_for(std::string_view line, std::string_view host_key,
-                                   std::span<const std::string> candidates) {
+// One line of a known_hosts file that holds a host key.
+struct Entry {
+  bool revoked;
+  std::string_view names;
+  std::string blob;
+};
+
+std::optional<Entry> entry_of(std::string_view line) {
   std::size_t at = 0;
   std::string_view names = next_word(line, at);
   const bool revoked = names == "@revoked";
@@ -54,19 +59,59 @@ std::optional<KnownHost> entry_for(std::string_view line, std::string_view host_
     return std::nullopt;  // a comment, or a certificate authority
   }
   next_word(line, at);  // the key type, which the blob names too
-  const auto blob = base64_decoded(next_word(line, at));
-  if (!blob || *blob != host_key) {
+  auto blob = base64_decoded(next_word(line, at));
+  if (!blob) {
     return std::nullopt;
   }
-  if (revoked || !names.starts_with("|1|")) {
-    return KnownHost{std::string(names), {}, 0, revoked};
+  return Entry{revoked, names, std::move(*blob)};
+}
+
+// Whether an entry's `names` name `name`: one of a plain list, or what a
+// hashed one hashes.
+bool names_name(std::string_view names, std::string_view name) {
+  if (names.starts_with("|1|")) {
+    return hashes_to(names, name);
   }
-  for (const std::string& candidate : candidates) {
-    if (hashes_to(names, candidate)) {
-      return KnownHost{candidate, {}, 0, false};
+  std::size_t at = 0;
+  for (auto listed = next_word(names, at, ","); !listed.empty();
+       listed = next_word(names, at, ",")) {
+    if (listed == name) {
+      return true;
     }
   }
-  return std::nullopt;
+  return false;
+}
+
+// Calls `visit(entry, file, line number)` for every host key line of
+// `files`, until it returns true; tells `unread` of a file it cannot read.
+template <class Visit>
+void each_entry(std::span<const std::string> files, std::vector<std::string>& unread, Visit visit) {
+  for (const std::string& file : files) {
+    if (::access(file.c_str(), F_OK) != 0) {
+      continue;  // a user without one
+    }
+    auto text = read_regular_file(AT_FDCWD, file, k_known_hosts_limit + 1);
+    if (text && text->size() > k_known_hosts_limit) {
+      text = std::unexpected(std::string("it is larger than 4 MiB"));
+    }
+    if (!text) {
+      unread.push_back(concat("derodi-sim: left out ", foreign(file), ": ", text.error()));
+      continue;
+    }
+    std::size_t number = 0;
+    for (std::size_t at = 0; at < text->size();) {
+      const std::size_t end = std::min(text->find('\n', at), text->size());
+      std::string_view line = std::string_view(*text).substr(at, end - at);
+      at = end + 1;
+      ++number;
+      if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+      }
+      if (const auto entry = entry_of(line); entry && visit(*entry, file, number)) {
+        return;
+      }
+    }
+  }
 }
 
 // The value of "-o NAME=value" for `name` (which ends with "="), in any case.
@@ -147,42 +192,42 @@ std::optional<KnownHost> find_known_host(std::string_view host_key,
                                          std::span<const std::string> files,
                                          std::vector<std::string>& unread) {
   std::optional<KnownHost> found;
-  for (const std::string& file : files) {
-    if (::access(file.c_str(), F_OK) != 0) {
-      continue;  // a user without one
+  each_entry(files, unread, [&](const Entry& entry, const std::string& file, std::size_t line) {
+    if (entry.blob != host_key || (found && !entry.revoked)) {
+      return false;
     }
-    auto text = read_regular_file(AT_FDCWD, file, k_known_hosts_limit + 1);
-    if (text && text->size() > k_known_hosts_limit) {
-      text = std::unexpected(std::string("it is larger than 4 MiB"));
+    std::string names(entry.names);
+    if (!entry.revoked && names.starts_with("|1|")) {
+      const auto candidate =
+          std::find_if(candidates.begin(), candidates.end(),
+                       [&](const std::string& c) { return hashes_to(names, c); });
+      if (candidate == candidates.end()) {
+        return false;
+      }
+      names = *candidate;
     }
-    if (!text) {
-      unread.push_back(concat("derodi-sim: left out ", foreign(file), ": ", text.error()));
-      continue;
-    }
-    std::size_t number = 0;
-    for (std::size_t at = 0; at < text->size();) {
-      const std::size_t end = std::min(text->find('\n', at), text->size());
-      std::string_view line = std::string_view(*text).substr(at, end - at);
-      at = end + 1;
-      ++number;
-      if (line.ends_with('\r')) {
-        line.remove_suffix(1);
-      }
-      auto entry = entry_for(line, host_key, candidates);
-      if (!entry) {
-        continue;
-      }
-      entry->file = file.substr(file.rfind('/') + 1);
-      entry->line = number;
-      if (entry->revoked) {
-        return entry;
-      }
-      if (!found) {
-        found = std::move(entry);
-      }
-    }
-  }
+    found = KnownHost{std::move(names), file.substr(file.rfind('/') + 1), line, entry.revoked};
+    return entry.revoked;
+  });
   return found;
+}
+
+std::vector<std::string> host_keys_of(std::string_view name, std::span<const std::string> files,
+                                      std::vector<std::string>& unread) {
+  std::vector<std::string> keys;
+  std::vector<std::string> revoked;
+  each_entry(files, unread, [&](const Entry& entry, const std::string&, std::size_t) {
+    if (entry.revoked) {
+      revoked.push_back(entry.blob);
+    } else if (names_name(entry.names, name)) {
+      keys.push_back(entry.blob);
+    }
+    return false;
+  });
+  std::erase_if(keys, [&](const std::string& key) {
+    return std::find(revoked.begin(), revoked.end(), key) != revoked.end();
+  });
+  return keys;
 }
 
 }  // namespace derodi_sim

@@ -43,4 +43,11 @@ inline constexpr std::size_t k_known_hosts_limit = 4 * 1024 * 1024;
                                                        std::span<const std::string> files,
                                                        std::vector<std::string>& unread);
 
+/// The host keys `files` hold for the host `name`: those of plain entries
+/// that list it and of hashed ones it hashes to, but none that an @revoked
+/// line revokes.
+[[nodiscard]] std::vector<std::string> host_keys_of(std::string_view name,
+                                                    std::span<const std::string> files,
+                                                    std::vector<std::string>& unread);
+
 }  // namespace derodi_sim

@@ -50,7 +50,38 @@ struct Found {
   TrustedDirectory zelko;
   std::optional<std::expected<TrustedDirectory, std::string>> state;  // none for the default one
   std::optional<Asker> asker;
+  std::vector<Destination> trusted;  // named with --trust-destination
+  std::vector<std::string> notes;    // for the log, once there is one
 };
+
+// The user's home, where ~/.ssh/known_hosts is.
+std::string home() {
+  if (const char* set = std::getenv("HOME"); set != nullptr && *set != '\0') {
+    return set;
+  }
+  const passwd* user = ::getpwuid(::geteuid());
+  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+}
+
+// The destinations --trust-destination names, by the keys the user's
+// known_hosts files hold for them.
+std::expected<std::vector<Destination>, std::string> named_destinations(
+    const Options& options, std::vector<std::string>& notes) {
+  const auto files = default_known_hosts_files(home());
+  std::vector<Destination> named;
+  for (const std::string& name : options.trusted) {
+    const auto keys = host_keys_of(name, files, notes);
+    if (keys.empty()) {
+      return std::unexpected(concat("--trust-destination ", foreign(name),
+                                    ": no host key for it in ", foreign(files.front()),
+                                    files.size() > 1 ? " nor " : "", foreign(files.back())));
+    }
+    for (const std::string& key : keys) {
+      named.push_back({name, key});
+    }
+  }
+  return named;
+}
 
 std::expected<Found, std::string> find_before_starting(const Options& options,
                                                        const std::string& zelko_path) {
@@ -78,16 +109,13 @@ std::expected<Found, std::string> find_before_starting(const Options& options,
     }
     asker.emplace(std::move(*opened));
   }
-  return Found{std::move(*zelko), std::move(state), std::move(asker)};
-}
-
-// The user's home, where ~/.ssh/known_hosts is.
-std::string home() {
-  if (const char* set = std::getenv("HOME"); set != nullptr && *set != '\0') {
-    return set;
+  std::vector<std::string> notes;
+  auto trusted = named_destinations(options, notes);
+  if (!trusted) {
+    return std::unexpected(trusted.error());
   }
-  const passwd* user = ::getpwuid(::geteuid());
-  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+  return Found{std::move(*zelko), std::move(state), std::move(asker), std::move(*trusted),
+               std::move(notes)};
 }
 
 // Waits until a stop is asked for or the agent dies, telling what the
@@ -155,8 +183,10 @@ std::expected<void, std::string> simulate(const Options& options) {
   if (!keys) {
     return std::unexpected(keys.error());
   }
-  for (const std::string& skipped : keys->skipped) {
-    log.write(skipped);
+  for (const auto& notes : {found->notes, keys->skipped}) {
+    for (const std::string& note : notes) {
+      log.write(note);
+    }
   }
   for (const Key& key : keys->keys) {
     if (auto added = agent->add(*state, key, *stop); !added) {
@@ -165,6 +195,9 @@ std::expected<void, std::string> simulate(const Options& options) {
   }
   Phone phone(options.behaviour, *agent, log, std::move(found->asker), endpoint, *state,
               std::move(keys->keys), *stop);
+  for (const Destination& destination : found->trusted) {
+    phone.trust(destination, "named at the start");
+  }
   auto control_listener = Listener::open(zelko, "control.sock");
   if (!control_listener) {
     return std::unexpected(control_listener.error());

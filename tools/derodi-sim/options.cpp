@@ -28,8 +28,19 @@ asked, by its name and its executable:
 Text another program chose is quoted, escaped and cut at 64 characters. A
 host is named only once the agent has verified it (OpenSSH 8.9 and later bind
 their connections to the server's host key), as ~/.ssh/known_hosts (with $HOME
-as home) or /etc/ssh/ssh_known_hosts names its key. A window covers logins to
-such verified destinations and git signatures, for at most a week.
+as home) or /etc/ssh/ssh_known_hosts names its key ("host key REVOKED" for a
+key an @revoked line names).
+
+A destination is trusted deliberately: named at the start with
+--trust-destination, or confirmed on the phone (with --ask, a verified login
+to a host known_hosts names offers y to approve once, t to approve and trust
+the host from now on, n to refuse). The list is kept in the state directory.
+An authorization window (at most a week) covers the scope chosen on the
+phone: trusted destinations, git signatures (SSHSIG, namespace git), or
+both; with --ask you choose, unattended the phone grants every trusted
+destination and git signatures, and a window that would cover destinations
+when none is trusted fails. A window never covers a revoked host key, nor a
+signature asked through a forwarded agent.
 
 The sim keeps to directories it can trust along their whole path: every
 directory from / to $XDG_RUNTIME_DIR/zelko (and to the --state-dir) must be
@@ -54,7 +65,8 @@ FLAGS:
                                 it from a FIFO to wait (a sim that cannot start
                                 ends the FIFO without a line)
     --ask                       Ask on this terminal about every approval
-                                (y or n; no answer within --ask-time refuses,
+                                and a window's scope (no answer within
+                                --ask-time refuses,
                                 and so does a terminal that does not take the
                                 question in that time, its output paused)
     --ask-time SECONDS          The time to answer (1 to 3600, default 60)
@@ -62,11 +74,12 @@ FLAGS:
                                 fails
     --refuse                    The phone declines every approval of a window
                                 or a key
-    --refuse-trusted-destination
-                                Authorization windows fail for want of a
-                                trusted destination
-    --refuse-signatures         The phone refuses every signature outside an
-                                authorization window
+    --trust-destination NAME    Trust the host NAME from the start: the keys
+                                your known_hosts files hold for it, plain or
+                                hashed, none revoked (repeatable; a name
+                                with no key there stops the start)
+    --refuse-signatures         The phone refuses every signature that no
+                                authorization window covers
     --approval-delay SECONDS    The phone takes SECONDS (0 to 3600, default 0)
                                 before it answers an approval or a signature
     --quiet                     Do not print the phone's decisions, nor the
@@ -90,8 +103,6 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       options.behaviour.stale = true;
     } else if (flag == "--refuse") {
       options.behaviour.refuse = true;
-    } else if (flag == "--refuse-trusted-destination") {
-      options.behaviour.refuse_trusted_destination = true;
     } else if (flag == "--refuse-signatures") {
       options.behaviour.refuse_signatures = true;
     } else if (flag == "--ask") {
@@ -105,6 +116,8 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
     } else if (flag == "--state-dir" && has_value) {
       options.state_dir = arguments[++i];
       state_dir_given = true;
+    } else if (flag == "--trust-destination" && has_value) {
+      options.trusted.emplace_back(arguments[++i]);
     } else if (flag == "--ready-file" && has_value) {
       options.ready_file = arguments[++i];
     } else if (flag == "--ask-time" && has_value) {

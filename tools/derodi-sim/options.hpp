@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "phone.hpp"
 
@@ -19,6 +20,7 @@ struct Options {
   bool state_dir_is_default = false;  // the sim's own, in the runtime directory
   bool keep_state = false;            // keep the key files when the sim stops
   std::string ready_file;             // told the agent endpoint once the sim listens
+  std::vector<std::string> trusted;   // destinations to trust from the start, by name
   Behaviour behaviour;
   bool help = false;
 };

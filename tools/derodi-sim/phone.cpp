@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "phone.hpp"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <ctime>
 
 #include "agent_messages.hpp"
+#include "small_file.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
+#include "zelko/ipc/io.hpp"
 #include "zelko/ipc/overloaded.hpp"
+#include "zelko/ipc/record.hpp"
 
 namespace derodi_sim {
 
@@ -46,7 +51,79 @@ std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
       .append(" min left)");
 }
 
+// Where the destinations the user trusts are kept: one record a line, the
+// host key in base64 and the name.
+constexpr std::string_view k_trusted_file = "trusted-destinations";
+
+// The scope's text, names quoted and bounded as the phone's lines have
+// them: "destination 'a'", "destinations 'a', 'b'", "git signatures", or
+// both joined by "and".
+std::string scope_text(const std::vector<Destination>& destinations, bool git) {
+  std::string text;
+  for (std::size_t i = 0; i < destinations.size(); ++i) {
+    text.append(i > 0                      ? ", "
+                : destinations.size() == 1 ? "destination "
+                                           : "destinations ")
+        .append(foreign(destinations[i].name));
+  }
+  if (git) {
+    text.append(text.empty() ? "" : " and ").append("git signatures");
+  }
+  return text;
+}
+
+std::vector<Destination> read_trusted(const TrustedDirectory& directory) {
+  std::vector<Destination> trusted;
+  const std::string text = read_small_file(directory.fd(), std::string(k_trusted_file), 1 << 20);
+  std::size_t at = 0;
+  for (auto line = next_word(text, at, "\n"); !line.empty(); line = next_word(text, at, "\n")) {
+    const auto record = zelko_ipc::fields<2>(line);
+    const auto key = record ? base64_decoded((*record)[0]) : std::nullopt;
+    if (key && name_fault((*record)[1]).empty()) {
+      trusted.push_back({(*record)[1], *key});
+    }
+  }
+  return trusted;
+}
+
 }  // namespace
+
+Phone::Phone(Behaviour behaviour, const Agent& agent, Log& log, std::optional<Asker> asker,
+             std::string endpoint, const TrustedDirectory& key_directory, std::vector<Key> keys,
+             const Stop& stop)
+    : m_behaviour(behaviour),
+      m_agent(agent),
+      m_log(log),
+      m_asker(std::move(asker)),
+      m_endpoint(std::move(endpoint)),
+      m_key_directory(key_directory),
+      m_stop(stop),
+      m_keys(std::move(keys)),
+      m_trusted(read_trusted(key_directory)) {}
+
+void Phone::trust(const Destination& destination, std::string_view how) {
+  std::string saved;
+  {
+    const std::lock_guard lock(m_mutex);
+    if (std::any_of(m_trusted.begin(), m_trusted.end(),
+                    [&](const Destination& d) { return d.host_key == destination.host_key; })) {
+      return;
+    }
+    m_trusted.push_back(destination);
+    for (const Destination& trusted : m_trusted) {
+      saved.append(zelko_ipc::join({base64_encoded(trusted.host_key), trusted.name})).append("\n");
+    }
+  }
+  // As a shell's ">" writes it, so every check the kernel makes applies.
+  const zelko_ipc::Fd file(::openat(m_key_directory.fd(), std::string(k_trusted_file).c_str(),
+                                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file || !zelko_ipc::write_all(file.get(), saved)) {
+    m_log.write(
+        concat("derodi-sim: cannot keep the trusted destinations in ", m_key_directory.path()));
+  }
+  tell(decision::trusted, concat("destination ", foreign(destination.name), " (host key ",
+                                 fingerprint(destination.host_key), "), ", how));
+}
 
 std::string Phone::answer(const ControlRequest& request, const HangUpWatch& client) {
   return std::visit(
@@ -79,7 +156,8 @@ std::string Phone::status() const {
   const std::lock_guard lock(m_mutex);
   std::string window;
   if (window_open()) {
-    window = concat(k_window_scope, "; ", expiry_text(m_window_expires, Clock::now()));
+    window = concat(scope_text(m_window.destinations, m_window.git), "; ",
+                    expiry_text(m_window_expires, Clock::now()));
   }
   return wire::status_answer(
       m_endpoint, "Pixel 8 (simulated), connected",
@@ -131,45 +209,66 @@ std::string Phone::shown_key(std::string_view key_blob) const {
   return concat("an unknown key ", fingerprint(key_blob));
 }
 
-Phone::Decision Phone::decide(const HangUpWatch& client, std::string_view asked,
-                              bool refused_by_behaviour) const {
+std::expected<std::string, Phone::Decision> Phone::answer_of(const HangUpWatch& client,
+                                                             std::string_view asked,
+                                                             std::string_view choices,
+                                                             bool refused_by_behaviour) const {
   if (m_asker) {
-    switch (m_asker->ask(asked, client, m_behaviour.answer_time)) {
-      case Asker::Answer::yes:
-        return Decision::approved;
-      case Asker::Answer::no:
-        tell(decision::refused_on_the_phone, asked);
-        return Decision::refused;
+    std::string word;
+    switch (m_asker->ask(concat(asked, "? ", choices), client, m_behaviour.answer_time, word)) {
+      case Asker::Answer::answered:
+        return word;
       case Asker::Answer::unanswered:
         tell(decision::unanswered, asked);
-        return Decision::refused;
+        return std::unexpected(Decision::refused);
       case Asker::Answer::not_shown:
         tell(decision::not_shown, asked);
-        return Decision::refused;
+        return std::unexpected(Decision::refused);
       case Asker::Answer::client_left:
       case Asker::Answer::stopping:
         break;
     }
   } else if (client.stays_for(m_behaviour.approval_delay)) {
-    if (!refused_by_behaviour) {
-      return Decision::approved;
-    }
-    tell(decision::refused, asked);
-    return Decision::refused;
+    return std::string(refused_by_behaviour ? "n" : "y");
   }
   tell(m_stop.requested() ? decision::stopping : decision::client_left, asked);
-  return Decision::cancelled;
+  return std::unexpected(Decision::cancelled);
+}
+
+Phone::Decision Phone::decide(const HangUpWatch& client, std::string_view asked,
+                              bool refused_by_behaviour) const {
+  const auto word = answer_of(client, asked, "[y/N]", refused_by_behaviour);
+  if (!word) {
+    return word.error();
+  }
+  if (*word == "y" || *word == "yes") {
+    return Decision::approved;
+  }
+  tell(m_asker ? decision::refused_on_the_phone : decision::refused, asked);
+  return Decision::refused;
 }
 
 bool Phone::approves_signature(const HangUpWatch& client, const SignatureRequest& signature) {
   const std::string asked = concat("signature with ", shown_key(signature.key_blob), ": ",
                                    signature.what, ", asked by ", signature.who);
   bool in_window = false;
+  bool covered = false;
+  bool trusted = false;
   {
     const std::lock_guard lock(m_mutex);
     in_window = window_open();
+    const auto holds = [&](const std::vector<Destination>& list) {
+      return signature.destination &&
+             std::any_of(list.begin(), list.end(), [&](const Destination& d) {
+               return d.host_key == signature.destination->host_key;
+             });
+    };
+    // A window never covers what comes through a forwarded agent.
+    covered = in_window && !signature.forwarded &&
+              ((signature.git && m_window.git) || holds(m_window.destinations));
+    trusted = holds(m_trusted);
   }
-  if (in_window && signature.in_window_scope && !m_stop.requested()) {
+  if (covered && !m_stop.requested()) {
     tell(decision::by_the_window, asked);
     return true;
   }
@@ -177,42 +276,120 @@ bool Phone::approves_signature(const HangUpWatch& client, const SignatureRequest
     tell(in_window ? decision::outside_the_scope : decision::outside_a_window, asked);
     return false;
   }
-  if (decide(client, asked, false) != Decision::approved) {
-    return false;
+  // Trusting a destination is an act of its own, offered with a login to
+  // one the agent verified.
+  const bool may_trust = m_asker && signature.destination && !signature.forwarded && !trusted;
+  if (!may_trust) {
+    if (decide(client, asked, false) != Decision::approved) {
+      return false;
+    }
+  } else {
+    const auto word =
+        answer_of(client, asked,
+                  concat("y approves this once, t approves it and trusts ",
+                         foreign(signature.destination->name),
+                         " from now on (a window may then cover it), n refuses [y/t/N]"),
+                  false);
+    if (!word) {
+      return false;
+    }
+    if (*word == "t") {
+      trust(*signature.destination, "confirmed on the phone");
+    } else if (*word != "y" && *word != "yes") {
+      tell(decision::refused_on_the_phone, asked);
+      return false;
+    }
   }
   tell(decision::approved, asked);
   return true;
+}
+
+std::expected<Phone::Scope, Phone::Decision> Phone::choose_scope(const HangUpWatch& client,
+                                                                 std::string_view asked) const {
+  std::vector<Destination> trusted;
+  {
+    const std::lock_guard lock(m_mutex);
+    trusted = m_trusted;
+  }
+  if (!m_asker) {
+    // Unattended, the phone grants every trusted destination and git.
+    const auto word = answer_of(client, asked, "", m_behaviour.refuse);
+    if (!word || *word != "y") {
+      if (word) {
+        tell(decision::refused, asked);
+      }
+      return std::unexpected(word ? Decision::refused : word.error());
+    }
+    return Scope{trusted, true};
+  }
+  // Each trusted destination by its number (nine at the most), "a" for
+  // them all, "g" for git signatures, together as "1g" or "ag".
+  std::string choices = "scope: ";
+  trusted.resize(std::min<std::size_t>(trusted.size(), 9));
+  for (std::size_t i = 0; i < trusted.size(); ++i) {
+    choices.append(std::to_string(i + 1)).append(" ").append(foreign(trusted[i].name)).append(", ");
+  }
+  choices.append(trusted.empty() ? "" : "a all trusted destinations, ")
+      .append("g git signatures, or several (such as 1g), n refuses [");
+  choices.append(trusted.empty() ? "g/N]" : "1..a g/N]");
+  const auto word = answer_of(client, asked, choices, false);
+  if (!word) {
+    return std::unexpected(word.error());
+  }
+  Scope scope;
+  for (const char c : *word) {
+    if (c == 'g') {
+      scope.git = true;
+    } else if (c == 'a' && !trusted.empty()) {
+      scope.destinations = trusted;
+    } else if (c >= '1' && static_cast<std::size_t>(c - '0') <= trusted.size()) {
+      scope.destinations.push_back(trusted[static_cast<std::size_t>(c - '1')]);
+    } else {
+      scope = {};
+      break;
+    }
+  }
+  if (!scope.git && scope.destinations.empty()) {
+    tell(decision::refused_on_the_phone, asked);
+    return std::unexpected(Decision::refused);
+  }
+  return scope;
 }
 
 std::string Phone::authorize(std::uint32_t minutes, const HangUpWatch& client) {
   if (minutes == 0) {
     return error("a window needs at least one minute");
   }
-  const std::string asked =
-      concat("authorization window of ", std::to_string(minutes), " min for ", k_window_scope);
+  const std::string asked = concat("authorization window of ", std::to_string(minutes), " min");
   if (minutes > k_longest_window) {
     tell(decision::too_long, asked);
     return error(concat("a window can last at most ", std::to_string(k_longest_window),
                         " minutes (a week)"));
   }
-  if (m_behaviour.refuse_trusted_destination) {
+  bool none_trusted = false;
+  {
+    const std::lock_guard lock(m_mutex);
+    none_trusted = m_trusted.empty();
+  }
+  // Unattended, the phone grants every trusted destination: a window
+  // needs one.
+  if (none_trusted && !m_asker) {
     tell(decision::no_trusted_destination, asked);
     return error("no trusted destination has been confirmed on the phone yet");
   }
-  switch (decide(client, asked, m_behaviour.refuse)) {
-    case Decision::approved:
-      break;
-    case Decision::refused:
-      return error("the request was declined on the phone");
-    case Decision::cancelled:
-      return error("the request was cancelled");
+  auto scope = choose_scope(client, asked);
+  if (!scope) {
+    return error(scope.error() == Decision::cancelled ? "the request was cancelled"
+                                                      : "the request was declined on the phone");
   }
-  tell(decision::approved, asked);
+  const std::string granted = scope_text(scope->destinations, scope->git);
+  tell(decision::approved, concat(asked, " for ", granted));
   const std::lock_guard lock(m_mutex);
   m_window_expires = Clock::now() + std::chrono::minutes(minutes);
+  m_window = std::move(*scope);
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(m_window_expires.time_since_epoch());
-  return wire::authorized_answer(static_cast<std::uint64_t>(seconds.count()), k_window_scope);
+  return wire::authorized_answer(static_cast<std::uint64_t>(seconds.count()), granted);
 }
 
 std::string Phone::generate(const ControlRequest::Generate& request, const HangUpWatch& client) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <expected>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -21,19 +22,21 @@ namespace derodi_sim {
 
 /// Ways to make the simulated phone behave, or misbehave on purpose.
 struct Behaviour {
-  bool stale = false;                       // key metadata was never refreshed
-  bool refuse = false;                      // the user declines every window and key
-  bool refuse_trusted_destination = false;  // windows fail for want of a trusted destination
-  bool refuse_signatures = false;           // signatures outside a window are refused
-  std::chrono::seconds approval_delay{0};   // time the user takes to decide
-  bool quiet = false;                       // no line for each decision
-  bool ask = false;                         // the user decides on the terminal
-  std::chrono::seconds answer_time{60};     // how long the user has to answer there
+  bool stale = false;                      // key metadata was never refreshed
+  bool refuse = false;                     // the user declines every window and key
+  bool refuse_signatures = false;          // signatures no window covers are refused
+  std::chrono::seconds approval_delay{0};  // time the user takes to decide
+  bool quiet = false;                      // no line for each decision
+  bool ask = false;                        // the user decides on the terminal
+  std::chrono::seconds answer_time{60};    // how long the user has to answer there
 };
 
-/// The scope of every window the phone grants, and what it covers: a
-/// login to a destination the agent verified, and a git signature.
-inline constexpr std::string_view k_window_scope = "verified destinations and git signatures";
+/// A destination the user trusts: a host key the agent verified, named
+/// as known_hosts names it.
+struct Destination {
+  std::string name;
+  std::string host_key;  // its blob
+};
 
 /// The longest window the phone grants, in minutes (a week).
 inline constexpr std::uint32_t k_longest_window = 7 * 24 * 60;
@@ -41,9 +44,13 @@ inline constexpr std::uint32_t k_longest_window = 7 * 24 * 60;
 /// A signature the phone is asked to approve, as the agent endpoint saw it.
 struct SignatureRequest {
   std::string_view key_blob;
-  std::string what;              // what is signed and for whom, as the phone shows it
-  bool in_window_scope = false;  // one that a window covers
-  std::string who;               // the program that asked
+  std::string what;  // what is signed and for whom, as the phone shows it
+  std::string who;   // the program that asked
+  /// A login's destination, when the agent verified its host key and
+  /// known_hosts names it without revoking it.
+  std::optional<Destination> destination = std::nullopt;
+  bool git = false;        // an SSHSIG signature in namespace git
+  bool forwarded = false;  // asked through a forwarded agent
 };
 
 /// The phone's decisions, as its lines begin.
@@ -59,6 +66,7 @@ inline constexpr std::string_view not_shown =
     "refused, the terminal did not take the question in time";
 inline constexpr std::string_view too_long = "refused, longer than a week";
 inline constexpr std::string_view no_trusted_destination = "refused, no trusted destination";
+inline constexpr std::string_view trusted = "trusted from now on";
 inline constexpr std::string_view client_left = "cancelled, the client left";
 inline constexpr std::string_view stopping = "cancelled, the sim is stopping";
 inline constexpr std::string_view made_then_client_left =
@@ -72,20 +80,16 @@ inline constexpr std::string_view made_then_stopping =
 class Phone {
  public:
   /// A phone whose keys are in `keys` and `agent`, offered to SSH clients
-  /// at `endpoint`; keys it makes go to `key_directory`. Its decisions are
-  /// told in `log`, and asked of `asker` when there is one. Once `stop` is
-  /// asked for, nothing more is granted.
+  /// at `endpoint`; keys it makes, and the destinations the user trusts,
+  /// are kept in `key_directory`, whence the destinations trusted before
+  /// are read. Its decisions are told in `log`, and asked of `asker` when
+  /// there is one. Once `stop` is asked for, nothing more is granted.
   Phone(Behaviour behaviour, const Agent& agent, Log& log, std::optional<Asker> asker,
         std::string endpoint, const TrustedDirectory& key_directory, std::vector<Key> keys,
-        const Stop& stop)
-      : m_behaviour(behaviour),
-        m_agent(agent),
-        m_log(log),
-        m_asker(std::move(asker)),
-        m_endpoint(std::move(endpoint)),
-        m_key_directory(key_directory),
-        m_stop(stop),
-        m_keys(std::move(keys)) {}
+        const Stop& stop);
+
+  /// Trusts `destination` from now on, saying so in the log with `how`.
+  void trust(const Destination& destination, std::string_view how);
 
   /// The phone's answer payload to one request from `client`, which may
   /// leave while the user decides: then nothing is granted.
@@ -101,16 +105,33 @@ class Phone {
  private:
   enum class Decision { approved, refused, cancelled };
 
+  /// What an open window covers: destinations, and git signatures.
+  struct Scope {
+    std::vector<Destination> destinations;
+    bool git = false;
+  };
+
   std::string status() const;
   std::string keys() const;
   std::string public_key(const std::string& name) const;
   std::string authorize(std::uint32_t minutes, const HangUpWatch& client);
   std::string generate(const zelko_ipc::ControlRequest::Generate& request,
                        const HangUpWatch& client);
-  /// The user's decision on `asked` for `client`, told in the log unless
+  /// The user's answer to `asked` for `client`: on the terminal, the word
+  /// typed at `choices`; unattended, "y" after the approval delay ("n" when
+  /// `refused_by_behaviour`). When there is none, why, told in the log.
+  [[nodiscard]] std::expected<std::string, Decision> answer_of(const HangUpWatch& client,
+                                                               std::string_view asked,
+                                                               std::string_view choices,
+                                                               bool refused_by_behaviour) const;
+  /// The user's yes or no to `asked` for `client`, told in the log unless
   /// it is an approval (whose line says what it led to).
   [[nodiscard]] Decision decide(const HangUpWatch& client, std::string_view asked,
                                 bool refused_by_behaviour) const;
+  /// The scope the user chooses for a window asked as `asked`, of the
+  /// destinations trusted; nothing when none is chosen.
+  [[nodiscard]] std::expected<Scope, Decision> choose_scope(const HangUpWatch& client,
+                                                            std::string_view asked) const;
   [[nodiscard]] bool window_open() const;
   /// The key a request names, as the phone shows it: "'NAME' FINGERPRINT".
   [[nodiscard]] std::string shown_key(std::string_view key_blob) const;
@@ -128,7 +149,9 @@ class Phone {
   mutable std::mutex m_mutex;  // guards what follows
   std::vector<Key> m_keys;
   std::set<std::string> m_making;  // names of keys being made
+  std::vector<Destination> m_trusted;
   std::chrono::system_clock::time_point m_window_expires{};
+  Scope m_window;
 };
 
 }  // namespace derodi_sim
