@@ -48,24 +48,37 @@ export GIT_CONFIG_GLOBAL="$runtime/gitconfig" GIT_CONFIG_NOSYSTEM=1
 # The tour holds it open for writing too, so that a watchdog can end the
 # wait with an empty line should the sim die first; the read itself blocks,
 # so no byte of the line is lost however slow the machine.
-# The sim names hosts as a known_hosts file of the tour's own does.
+# The sim names hosts as a known_hosts file of the tour's own does, and
+# keeps its keys and trusted destinations in a state directory of the
+# tour's, so that they outlive a restart.
 mkfifo "$runtime/ready"
-exec 3<>"$runtime/ready"
 mkdir -p "$runtime/home/.ssh"
-HOME="$runtime/home" "$sim" --refuse-signatures --ready-file "$runtime/ready" 2>"$runtime/sim.log" &
-sim_pid=$!
-(while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.2; done; echo >&3) &
-watchdog=$!
+known_hosts="$runtime/home/.ssh/known_hosts"
+: >"$known_hosts"
 endpoint=
-read -r endpoint <&3
-kill "$watchdog" 2>/dev/null
-wait "$watchdog" 2>/dev/null
-exec 3<&-
-if [ -z "$endpoint" ]; then
-  echo "tour: derodi-sim did not start:" >&2
-  cat "$runtime/sim.log" >&2
-  exit 1
-fi
+start_sim() {
+  exec 3<>"$runtime/ready"
+  HOME="$runtime/home" "$sim" --refuse-signatures --state-dir "$runtime/state" \
+    --ready-file "$runtime/ready" "$@" 2>>"$runtime/sim.log" &
+  sim_pid=$!
+  (while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.2; done; echo >&3) &
+  local watchdog=$!
+  read -r endpoint <&3
+  kill "$watchdog" 2>/dev/null
+  wait "$watchdog" 2>/dev/null
+  exec 3<&-
+  if [ -z "$endpoint" ]; then
+    echo "tour: derodi-sim did not start:" >&2
+    cat "$runtime/sim.log" >&2
+    exit 1
+  fi
+}
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null
+  wait "$sim_pid" 2>/dev/null
+  sim_pid=
+}
+start_sim
 
 bold= plain=
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; fi
@@ -98,7 +111,7 @@ refused() {
 
 mkdir "$runtime/work" && cd "$runtime/work" || exit 1
 
-say "derodi-sim stands in for the daemon. Its phone is simulated: it holds three real keys and approves requests on its own. Here it refuses signatures outside an authorization window, as a careful user would."
+say "derodi-sim stands in for the daemon. Its phone is simulated: it holds three real keys and approves requests on its own. Here it refuses every signature that no authorization window covers, as a careful user would."
 
 say "Point this shell at the daemon's agent, and zelko-cli says so:"
 export SSH_AUTH_SOCK="$endpoint"
@@ -123,8 +136,9 @@ step git config gpg.format ssh
 step git config user.signingkey "$runtime/work/work.pub"
 step git config gpg.ssh.allowedSignersFile "$runtime/work/allowed_signers"
 
-# The ssh login: sshd in inetd mode as ssh's ProxyCommand, with a host key
-# and authorized_keys of its own (the phone's work key).
+# The ssh logins: sshd in inetd mode as ssh's ProxyCommand, with a host key
+# and authorized_keys of its own (the phone's work key), for two hosts that
+# known_hosts names, localhost and otherhost.
 sshd=$(PATH="$PATH:/usr/sbin:/sbin" command -v sshd || true)
 login_skipped=
 if [ -z "$sshd" ]; then
@@ -134,34 +148,35 @@ elif [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then
 else
   ssh_dir="$runtime/ssh"
   mkdir "$ssh_dir"
-  ssh-keygen -q -t ed25519 -N "" -C zelko-tour -f "$ssh_dir/host_key"
   zelko-cli getpub work --out "$ssh_dir/authorized_keys"
-  known_hosts="$runtime/home/.ssh/known_hosts"
-  echo "localhost $(cat "$ssh_dir/host_key.pub")" >"$known_hosts"
   # Paths in double quotes, with % doubled where ssh and sshd expand tokens;
   # ProxyCommand is a command for /bin/sh, its words in single quotes.
   quoted() { printf '"%s"' "$1"; }
   tokens_quoted() { quoted "${1//%/%%}"; }
   shell_quoted() { local s=${1//\'/\'\\\'\'}; printf "'%s'" "$s"; }
-  printf '%s\n' "HostKey $(quoted "$ssh_dir/host_key")" \
-    "AuthorizedKeysFile $(tokens_quoted "$ssh_dir/authorized_keys")" \
-    "StrictModes no" "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
-    >"$ssh_dir/sshd_config"
-  proxy="$(shell_quoted "$sshd") -i -f $(shell_quoted "$ssh_dir/sshd_config")"
-  printf '%s\n' "Host localhost" "  ProxyCommand ${proxy//%/%%}" \
-    "  UserKnownHostsFile $(tokens_quoted "$known_hosts")" "  GlobalKnownHostsFile /dev/null" \
-    "  IdentityFile $(tokens_quoted "$runtime/work/work.pub")" "  IdentitiesOnly yes" \
-    "  StrictHostKeyChecking yes" "  BatchMode yes" "  PreferredAuthentications publickey" \
-    >"$ssh_dir/ssh_config"
+  for host in localhost otherhost; do
+    ssh-keygen -q -t ed25519 -N "" -C "$host" -f "$ssh_dir/$host.key"
+    echo "$host $(cat "$ssh_dir/$host.key.pub")" >>"$known_hosts"
+    printf '%s\n' "HostKey $(quoted "$ssh_dir/$host.key")" \
+      "AuthorizedKeysFile $(tokens_quoted "$ssh_dir/authorized_keys")" \
+      "StrictModes no" "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
+      >"$ssh_dir/$host.sshd_config"
+    proxy="$(shell_quoted "$sshd") -i -f $(shell_quoted "$ssh_dir/$host.sshd_config")"
+    printf '%s\n' "Host $host" "  ProxyCommand ${proxy//%/%%}" \
+      "  UserKnownHostsFile $(tokens_quoted "$known_hosts")" "  GlobalKnownHostsFile /dev/null" \
+      "  IdentityFile $(tokens_quoted "$runtime/work/work.pub")" "  IdentitiesOnly yes" \
+      "  StrictHostKeyChecking yes" "  BatchMode yes" "  PreferredAuthentications publickey" \
+      >>"$ssh_dir/ssh_config"
+  done
 fi
-# Logs in to the local sshd and runs `id -un` there.
+# Logs in to one of the local sshds and runs `id -un` there.
 login() {
   if [ -n "$login_skipped" ]; then
     echo "(the ssh login is skipped: $login_skipped)"
     return 0
   fi
-  show ssh -F ssh_config localhost id -un
-  (cd "$ssh_dir" && ssh -F ssh_config localhost id -un)
+  show ssh -F ssh_config "$1" id -un
+  (cd "$ssh_dir" && ssh -F ssh_config "$1" id -un)
 }
 # The simulated phone's last word on a signature, from derodi-sim's log.
 phone_said() {
@@ -170,16 +185,30 @@ phone_said() {
   echo "${lines##*$'\n'}"
 }
 
+# A login that should be refused.
+login_refused() {
+  if login "$1"; then
+    [ -n "$login_skipped" ] || { echo "(it went through, and should not have)"; failures=$((failures + 1)); }
+  else
+    phone_said
+  fi
+}
+
 say "Outside an authorization window the phone refuses to sign, a commit or an ssh login:"
 refused git commit -q --allow-empty -S -m "signed by the phone"
 phone_said
-if login; then
-  [ -n "$login_skipped" ] || { echo "(it went through, and should not have)"; failures=$((failures + 1)); }
-else
-  phone_said
-fi
+login_refused localhost
 
-say "Ask the phone for a window of five minutes, and the same signature goes through. The phone says what it approved: a git signature (SSHSIG, namespace git), asked by ssh-keygen, which git ran:"
+say "A window covers only destinations the user has confirmed on the phone, deliberately, and none is confirmed yet, so the phone refuses one:"
+refused zelko-cli authorize --minutes 5
+
+say "Confirm localhost as a trusted destination. With --ask the phone offers it when you approve a login there; unattended, it trusts the hosts named with --trust-destination, by the keys known_hosts holds for them. The phone restarts with its keys, and says so:"
+stop_sim
+show derodi-sim --trust-destination localhost ...
+start_sim --trust-destination localhost
+grep '^derodi-sim: phone: trusted from now on: ' "$runtime/sim.log"
+
+say "Now the phone grants a window of five minutes, scoped to the trusted destination and git signatures, and the same signature goes through. The phone says what it approved: a git signature (SSHSIG, namespace git), asked by ssh-keygen, which git ran:"
 step zelko-cli authorize --minutes 5
 step zelko-cli status
 step git commit -q --allow-empty -S -m "signed by the phone"
@@ -187,9 +216,12 @@ phone_said
 step git verify-commit HEAD
 cd .. || exit 1
 
-say "And so does the ssh login: the phone names the user, the destination as known_hosts names the host key the agent verified, and ssh by the program it runs:"
-login || { echo "(the login failed)"; failures=$((failures + 1)); }
+say "And so does the ssh login to localhost: the phone names the user, the destination as known_hosts names the host key the agent verified, and ssh by the program it runs:"
+login localhost || { echo "(the login failed)"; failures=$((failures + 1)); }
 [ -n "$login_skipped" ] || phone_said
+
+say "A login to another host, verified but never confirmed, is outside the window's scope:"
+login_refused otherhost
 
 say "The phone can make new keys too, and ssh sees them at once:"
 step zelko-cli generate --type ed25519 --name tour-key

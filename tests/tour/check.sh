@@ -44,9 +44,17 @@ printf '%s\n' "$tour"
 # The phone's lines name the real programs, and the host as known_hosts does.
 [[ $tour == *"SSHSIG signature in namespace 'git', asked by 'ssh-keygen' ('"* ]] ||
   fail "no phone line names ssh-keygen by its executable"
+# A window needs a destination confirmed deliberately, then covers only it
+# and git signatures.
+[[ $tour == *"no trusted destination has been confirmed on the phone yet"$'\n\n'"A window can only cover destinations you have confirmed deliberately"* ]] ||
+  fail "no window refused, with the client's explanation, for want of a trusted destination"
+[[ $tour == *"trusted from now on: destination 'localhost'"* && $tour == *"authorized: destination 'localhost' and git signatures"* ]] ||
+  fail "no window scoped to the destination confirmed"
 if [[ $tour != *"(the ssh login is skipped"* ]]; then
-  [[ $tour == *"to 'localhost' (host key verified, known_hosts line 1), asked by 'ssh' ('"* ]] ||
-    fail "no phone line names the host localhost"
+  [[ $tour == *"approved by the window: "*"to 'localhost' (host key verified, known_hosts line 1), asked by 'ssh' ('"* ]] ||
+    fail "no phone line approves the login to localhost by the window"
+  [[ $tour == *"refused, outside the window's scope: "*"to 'otherhost' (host key verified"* ]] ||
+    fail "no phone line refuses the login to otherhost as outside the scope"
 fi
 after=$(ssh-add -l)
 [ "$after" = "$before" ] || fail "the user's agent changed: $after"
