@@ -78,8 +78,7 @@ std::vector<Destination> read_trusted(const TrustedDirectory& directory) {
   std::size_t at = 0;
   for (auto line = next_word(text, at, "\n"); !line.empty(); line = next_word(text, at, "\n")) {
     const auto record = zelko_ipc::fields<2>(line);
-    const auto key = record ? base64_decoded((*record)[0]) : std::nullopt;
-    if (key && name_fault((*record)[1]).empty()) {
+    if (const auto key = record ? base64_decoded((*record)[0]) : std::nullopt) {
       trusted.push_back({(*record)[1], *key});
     }
   }
@@ -116,7 +115,7 @@ void Phone::trust(const Destination& destination, std::string_view how) {
   }
   // As a shell's ">" writes it, so every check the kernel makes applies.
   const zelko_ipc::Fd file(::openat(m_key_directory.fd(), std::string(k_trusted_file).c_str(),
-                                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+                                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!file || !zelko_ipc::write_all(file.get(), saved)) {
     m_log.write(
         concat("derodi-sim: cannot keep the trusted destinations in ", m_key_directory.path()));
