@@ -57,14 +57,20 @@ constexpr std::string_view k_trusted_file = "trusted-destinations";
 
 // The scope's text, names quoted and bounded as the phone's lines have
 // them: "destination 'a'", "destinations 'a', 'b'", "git signatures", or
-// both joined by "and".
+// both joined by "and". A host known by several keys is named once.
 std::string scope_text(const std::vector<Destination>& destinations, bool git) {
+  std::vector<std::string> names;
+  for (const Destination& destination : destinations) {
+    if (std::find(names.begin(), names.end(), destination.name) == names.end()) {
+      names.push_back(destination.name);
+    }
+  }
   std::string text;
-  for (std::size_t i = 0; i < destinations.size(); ++i) {
-    text.append(i > 0                      ? ", "
-                : destinations.size() == 1 ? "destination "
-                                           : "destinations ")
-        .append(foreign(destinations[i].name));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    text.append(i > 0               ? ", "
+                : names.size() == 1 ? "destination "
+                                    : "destinations ")
+        .append(foreign(names[i]));
   }
   if (git) {
     text.append(text.empty() ? "" : " and ").append("git signatures");
@@ -342,7 +348,11 @@ std::expected<Phone::Scope, Phone::Decision> Phone::choose_scope(const HangUpWat
     } else if (c == 'a' && !trusted.empty()) {
       scope.destinations = trusted;
     } else if (c >= '1' && static_cast<std::size_t>(c - '0') <= trusted.size()) {
-      scope.destinations.push_back(trusted[static_cast<std::size_t>(c - '1')]);
+      const Destination& chosen = trusted[static_cast<std::size_t>(c - '1')];
+      if (std::none_of(scope.destinations.begin(), scope.destinations.end(),
+                       [&](const Destination& d) { return d.host_key == chosen.host_key; })) {
+        scope.destinations.push_back(chosen);
+      }
     } else {
       scope = {};
       break;

@@ -25,6 +25,10 @@ namespace {
 // As many links as the kernel follows in one path.
 constexpr int k_link_limit = 40;
 
+// How each directory on the way is opened: for the walk alone, which needs
+// no more than the kernel's own walk does (the right to search it).
+constexpr int k_step = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
 std::string octal(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
@@ -95,8 +99,7 @@ class Walk {
         }
         continue;
       }
-      zelko_ipc::Fd fd(
-          ::openat(here.fd.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      zelko_ipc::Fd fd(::openat(here.fd.get(), part.c_str(), k_step | O_NOFOLLOW));
       if (!fd) {
         return std::unexpected(cannot_open(name, errno));
       }
@@ -109,7 +112,12 @@ class Walk {
     if (auto own = check(m_chain.back().fd.get(), m_chain.back().name, true); !own) {
       return std::unexpected(own.error());
     }
-    return Found{std::move(m_chain.back().fd), {}, {}};
+    // Opened for reading at last: to be locked and listed.
+    zelko_ipc::Fd end(::openat(m_chain.back().fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!end) {
+      return std::unexpected(cannot_open(m_chain.back().name, errno));
+    }
+    return Found{std::move(end), {}, {}};
   }
 
   // A directory on no /proc. Passed through (not `end`): root's or the
@@ -165,30 +173,34 @@ class Walk {
   // The chain a path starts from: "/" for an absolute one, else the
   // working directory and every directory above it. The root is found by
   // going up from the working directory, as the kernel does (an emulator
-  // may show "/" as another tree).
+  // may show "/" as another tree), or else opened by its name.
   std::expected<void, std::string> start_chain() {
+    const bool absolute = m_path.front() == '/';
     std::vector<Step> up;
-    zelko_ipc::Fd at(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::string name = ".";
-    while (at) {
-      zelko_ipc::Fd above(::openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    zelko_ipc::Fd at(::openat(AT_FDCWD, ".", k_step));
+    for (std::string name = "."; at; name = name == "." ? ".." : name + "/..") {
+      zelko_ipc::Fd above(::openat(at.get(), "..", k_step));
       struct stat here {};
       struct stat there {};
-      const bool root = !above || ::fstat(at.get(), &here) != 0 ||
-                        ::fstat(above.get(), &there) != 0 ||
-                        (here.st_dev == there.st_dev && here.st_ino == there.st_ino);
+      if (!above || ::fstat(at.get(), &here) != 0 || ::fstat(above.get(), &there) != 0) {
+        break;
+      }
+      const bool root = here.st_dev == there.st_dev && here.st_ino == there.st_ino;
       up.push_back({std::move(at), root ? "/" : name});
       if (root) {
         break;
       }
       at = std::move(above);
-      name = name == "." ? ".." : name + "/..";
     }
-    if (up.empty() || up.back().name != "/") {
-      return std::unexpected(
-          concat("cannot look at ", m_path, ": ", zelko_ipc::describe_os_error(errno)));
+    if ((up.empty() || up.back().name != "/") && absolute) {
+      up.clear();
+      up.push_back({zelko_ipc::Fd(::openat(AT_FDCWD, "/", k_step)), "/"});
     }
-    const std::size_t keep = m_path.front() == '/' ? 1 : up.size();
+    if (up.empty() || !up.back().fd || up.back().name != "/") {
+      return std::unexpected(concat("cannot look at ", m_path,
+                                    ": the working directory's chain cannot be followed up to /"));
+    }
+    const std::size_t keep = absolute ? 1 : up.size();
     for (std::size_t i = 0; i < keep; ++i) {
       Step& step = up[up.size() - 1 - i];
       if (auto passed = check(step.fd.get(), step.name, false); !passed) {
