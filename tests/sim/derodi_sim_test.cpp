@@ -346,14 +346,18 @@ TEST_F(DerodiSimBehaviour, TrustsOnlyDirectoriesOfItsOwn) {
               row == "open" || row == "link to open" || row == "foreign")
         << row;
   }
-  // The user's own link in a sticky directory is followed, and announced as given.
+  // The user's own link in a sticky directory is followed, through a
+  // directory it may search but not list, and announced as given.
   const TempDir top;
   ASSERT_EQ(::chmod(top.path().c_str(), 01777), 0);
-  ASSERT_EQ(::mkdir((top / "mine").c_str(), 0700), 0);
-  ASSERT_EQ(::symlink((top / "mine").c_str(), (top / "rt").c_str()), 0);
+  ASSERT_EQ(::mkdir((top / "unlisted").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((top / "unlisted/mine").c_str(), 0700), 0);
+  ASSERT_EQ(::chmod((top / "unlisted").c_str(), 0300), 0);
+  ASSERT_EQ(::symlink((top / "unlisted/mine").c_str(), (top / "rt").c_str()), 0);
   const RunningSim sim(SimStart{{}, top / "rt"});
   const std::string announced = "listening on " + top / "rt/zelko/control.sock";
   EXPECT_NE(sim.log_with(announced).find(announced), std::string::npos) << sim.log();
+  ::chmod((top / "unlisted").c_str(), 0700);  // for the removal at the end
 }
 
 // A state directory named through a link (a trailing slash follows it) is
