@@ -6,7 +6,10 @@
 #   tests/memcheck/run.sh [BUILD_DIR]
 set -euo pipefail
 build=${1:-build}
-logs=$(mktemp -d "${TMPDIR:-/tmp}/zelko-memcheck.XXXXXX")
+# The wrapper below is split at its blanks: its logs go where there are none.
+base=${TMPDIR:-/tmp}
+[[ $base != *[[:space:]]* ]] || base=/tmp
+logs=$(mktemp -d "$base/zelko-memcheck.XXXXXX")
 trap 'rm -rf "$logs"' EXIT
 
 export ZELKO_TEST_CLI="$(cd "$build" && pwd)/zelko-cli/zelko-cli"

@@ -1,21 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "keyring.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
+#include <filesystem>
 
 #include "agent_messages.hpp"
 #include "process.hpp"
 #include "small_file.hpp"
 #include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
-#include "zelko/ipc/fd.hpp"
 #include "zelko/ipc/os_error.hpp"
 
 namespace derodi_sim {
@@ -93,28 +91,14 @@ std::optional<std::uint64_t> made_number(std::string_view file) {
 // The names in `directory`; fails rather than give a listing cut short,
 // which would lose keys.
 std::expected<std::vector<std::string>, std::string> names_in(const TrustedDirectory& directory) {
-  zelko_ipc::Fd fd(::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const std::unique_ptr<DIR, int (*)(DIR*)> listing(fd ? ::fdopendir(fd.get()) : nullptr,
-                                                    ::closedir);
-  if (!listing) {
-    return std::unexpected(
-        concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(errno)));
-  }
-  (void)fd.release();  // the listing owns it now
   std::vector<std::string> names;
-  int error = 0;
-  while (true) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      error = errno;
-      break;
-    }
-    names.emplace_back(entry->d_name);
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(directory.through_fd("."), error), end;
+       !error && entry != end; entry.increment(error)) {
+    names.push_back(entry->path().filename());
   }
-  if (error != 0) {
-    return std::unexpected(
-        concat("cannot read ", directory.path(), ": ", zelko_ipc::describe_os_error(error)));
+  if (error) {
+    return std::unexpected(concat("cannot read ", directory.path(), ": ", error.message()));
   }
   return names;
 }
