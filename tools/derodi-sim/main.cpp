@@ -50,8 +50,9 @@ struct Found {
   TrustedDirectory zelko;
   std::optional<std::expected<TrustedDirectory, std::string>> state;  // none for the default one
   std::optional<Asker> asker;
-  std::vector<Destination> trusted;  // named with --trust-destination
-  std::vector<std::string> notes;    // for the log, once there is one
+  std::vector<std::string> known_hosts_files;  // the user's, read afresh at every bind
+  std::vector<Destination> trusted;            // named with --trust-destination
+  std::vector<std::string> notes;              // for the log, once there is one
 };
 
 // The user's home, where ~/.ssh/known_hosts is.
@@ -66,8 +67,8 @@ std::string home() {
 // The destinations --trust-destination names, by the keys the user's
 // known_hosts files hold for them.
 std::expected<std::vector<Destination>, std::string> named_destinations(
-    const Options& options, std::vector<std::string>& notes) {
-  const auto files = default_known_hosts_files(home());
+    const Options& options, const std::vector<std::string>& files,
+    std::vector<std::string>& notes) {
   std::vector<Destination> named;
   for (const std::string& name : options.trusted) {
     const auto keys = host_keys_of(name, files, notes);
@@ -109,13 +110,14 @@ std::expected<Found, std::string> find_before_starting(const Options& options,
     }
     asker.emplace(std::move(*opened));
   }
+  auto files = default_known_hosts_files(home());
   std::vector<std::string> notes;
-  auto trusted = named_destinations(options, notes);
+  auto trusted = named_destinations(options, files, notes);
   if (!trusted) {
     return std::unexpected(trusted.error());
   }
-  return Found{std::move(*zelko), std::move(state), std::move(asker), std::move(*trusted),
-               std::move(notes)};
+  return Found{std::move(*zelko), std::move(state),    std::move(asker),
+               std::move(files),  std::move(*trusted), std::move(notes)};
 }
 
 // Waits until a stop is asked for or the agent dies, telling what the
@@ -206,7 +208,7 @@ std::expected<void, std::string> simulate(const Options& options) {
   if (!agent_listener) {
     return std::unexpected(agent_listener.error());
   }
-  const AgentRoute route{agent->socket_path(), default_known_hosts_files(home()), log};
+  const AgentRoute route{agent->socket_path(), found->known_hosts_files, log};
   Server control(
       std::move(*control_listener), [&](int fd) { serve_control(fd, phone, *stop); }, *stop);
   Server agent_endpoint(
