@@ -96,18 +96,14 @@ std::string Agent::socket_path() const {
   return m_directory->through_fd(m_name + std::string(k_socket));
 }
 
-std::expected<void, std::string> Agent::add(const TrustedDirectory& keys, const Key& key,
-                                            const Stop& stop) const {
+std::expected<std::string, std::string> Agent::add(const TrustedDirectory& keys, const Key& key,
+                                                   const Stop& stop) const {
   // ssh-add runs among the keys, and reaches the agent's directory by the
   // descriptor it is passed.
   const std::string socket =
       concat("/proc/self/fd/", std::to_string(k_passed_fd), "/", m_name, k_socket);
-  auto added = run_captured({"ssh-add", "-q", key.file}, {"SSH_AUTH_SOCK=" + socket},
-                            RunLimits{keys.fd(), 10s, stop, nullptr, m_directory->fd()});
-  if (!added) {
-    return std::unexpected(added.error());
-  }
-  return {};
+  return run_captured({"ssh-add", "-q", key.file}, {"SSH_AUTH_SOCK=" + socket},
+                      RunLimits{keys.fd(), 10s, stop, nullptr, m_directory->fd()});
 }
 
 void Agent::stop() {

@@ -14,14 +14,11 @@
 
 namespace derodi_sim {
 
-/// A real ssh-agent holding the simulated phone's keys, listening on a
-/// socket in a fresh private directory (mode 0700, an unpredictable name)
-/// in the sim's own. It dies with the sim, however the sim ends, and is
-/// stopped when the object goes away. Its standard error comes to the sim.
+/// A real ssh-agent holding the phone's keys, listening in a new private
+/// directory in the sim's own. It dies with the sim, however the sim ends.
 class Agent {
  public:
-  /// Starts ssh-agent in a new directory in `directory` and waits until it
-  /// says it listens, it fails, or the sim stops.
+  /// Starts ssh-agent and waits until it listens, fails, or the sim stops.
   [[nodiscard]] static std::expected<Agent, std::string> start(const TrustedDirectory& directory,
                                                                const Stop& stop);
 
@@ -30,19 +27,19 @@ class Agent {
   Agent(const Agent&) = delete;
   ~Agent();
 
-  /// Loads the key whose private half is `file` in `keys` into the agent.
-  [[nodiscard]] std::expected<void, std::string> add(const TrustedDirectory& keys, const Key& key,
-                                                     const Stop& stop) const;
+  /// Loads `key`, whose files are in `keys`, into the agent (ssh-add's
+  /// output, or why it failed).
+  [[nodiscard]] std::expected<std::string, std::string> add(const TrustedDirectory& keys,
+                                                            const Key& key, const Stop& stop) const;
 
   /// Where the sim connects to the agent.
   [[nodiscard]] std::string socket_path() const;
 
-  /// The reading end of the agent's standard error; it ends when the agent
-  /// has exited.
+  /// The agent's standard error; it ends when the agent has exited.
   [[nodiscard]] int errors() const { return m_errors.get(); }
 
-  /// Stops the agent, killing it when it has not ended after a moment (it
-  /// may be stopped or stuck), and removes its socket and directory.
+  /// Stops the agent (killed if it has not ended after a moment) and
+  /// removes its directory.
   void stop();
 
  private:
@@ -55,8 +52,7 @@ class Agent {
   std::string m_name;  // of its directory
 };
 
-/// Tells what the agent says on its standard error, a line at a time,
-/// quoted as foreign text, unless the sim is quiet.
+/// Tells what the agent says on its standard error, a line at a time.
 class AgentErrors {
  public:
   AgentErrors(Log& log, bool quiet) : m_log(log), m_quiet(quiet) {}

@@ -41,14 +41,6 @@ class Reader {
     return text;
   }
 
-  bool take(std::string_view prefix) {
-    if (!m_rest.starts_with(prefix)) {
-      return false;
-    }
-    m_rest.remove_prefix(prefix.size());
-    return true;
-  }
-
  private:
   std::string_view m_rest;
 };
@@ -84,12 +76,9 @@ std::optional<SessionBind> session_bind(std::string_view message) {
 }
 
 Signed what_is_signed(std::string_view data) {
-  Reader sshsig(data);
-  if (sshsig.take("SSHSIG")) {
-    if (const auto name_space = sshsig.string()) {
-      return Sshsig{*name_space};
-    }
-    return {};
+  if (data.starts_with("SSHSIG")) {
+    const auto name_space = Reader(data.substr(6)).string();
+    return name_space ? Signed(Sshsig{*name_space}) : Signed();
   }
   Reader login(data);
   const auto session_id = login.string();

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// What the agent protocol's messages say, as far as the phone tells its
-// user about them: which key is to sign what, and which host a connection
-// is bound to. Readers of untrusted bytes: anything malformed is nothing.
+// What the agent protocol's messages say, as far as the phone tells of
+// them. Readers of untrusted bytes: anything malformed is nothing.
 
 #include <cstdint>
 #include <optional>
@@ -25,9 +24,7 @@ struct SignRequest {
 };
 [[nodiscard]] std::optional<SignRequest> sign_request(std::string_view message);
 
-/// A session-bind@openssh.com extension: the server's host key, the
-/// session identifier its signature covers, and whether the connection is
-/// to forward the agent on.
+/// A session-bind@openssh.com extension.
 struct SessionBind {
   std::string_view host_key;
   std::string_view session_id;
@@ -48,8 +45,7 @@ struct Sshsig {
 using Signed = std::variant<std::monostate, Login, Sshsig>;
 [[nodiscard]] Signed what_is_signed(std::string_view data);
 
-/// OpenSSH's fingerprint of a public key blob: "SHA256:" and the SHA-256
-/// digest in base64 without padding, as ssh-keygen -l prints it.
+/// A public key blob's fingerprint, as ssh-keygen -l prints it.
 [[nodiscard]] std::string fingerprint(std::string_view blob);
 
 /// `bytes` in base64, padded.
@@ -58,8 +54,7 @@ using Signed = std::variant<std::monostate, Login, Sshsig>;
 /// `text` decoded from base64, or nothing when it is no base64.
 [[nodiscard]] std::optional<std::string> base64_decoded(std::string_view text);
 
-/// The blob of an authorized_keys line ("TYPE BASE64 [COMMENT]"), or
-/// nothing when its second word is no base64.
+/// The blob of an authorized_keys line ("TYPE BASE64 [COMMENT]").
 [[nodiscard]] std::optional<std::string> key_blob(std::string_view public_line);
 
 }  // namespace derodi_sim

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "agent_proxy.hpp"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "agent_messages.hpp"
 #include "known_hosts.hpp"
-#include "peer.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon_io.hpp"
 #include "zelko/ipc/frame.hpp"
@@ -44,21 +47,81 @@ bool send(int fd, std::string_view message) {
   return static_cast<bool>(zelko_ipc::write_all(fd, zelko_ipc::make_frame(message)));
 }
 
-// What the phone knows of the other end, learnt once per connection.
-class PeerOnce {
- public:
-  explicit PeerOnce(int connection) : m_connection(connection) {}
-  const Peer& get() {
-    if (!m_peer) {
-      m_peer = describe_peer(m_connection);
-    }
-    return *m_peer;
-  }
-
- private:
-  int m_connection;
-  std::optional<Peer> m_peer;
+// The program at the other end of a connection, as the phone names it.
+struct Peer {
+  // "'ssh' ('/usr/bin/ssh', pid 4242), from 'bash' ('/usr/bin/bash')",
+  // "really" before an executable the name does not match.
+  std::string description;
+  std::vector<std::string> arguments;  // its command line (at most 64 KiB)
 };
+
+std::string proc_file(pid_t pid, std::string_view name) {
+  return concat("/proc/", std::to_string(pid), "/", name);
+}
+
+// The executable process `pid` runs, or nothing when the system does not
+// tell (another user's process).
+std::string executable(pid_t pid) {
+  char target[4096];
+  const ssize_t size = ::readlink(proc_file(pid, "exe").c_str(), target, sizeof target);
+  return size > 0 ? std::string(target, static_cast<std::size_t>(size)) : std::string();
+}
+
+// "'NAME' (EXECUTABLE" for process `pid`, or "'NAME' (really EXECUTABLE"
+// when the name it gave itself is not its executable's (the kernel keeps
+// 15 bytes of a name).
+std::string named(pid_t pid) {
+  const std::string name = first_line(AT_FDCWD, proc_file(pid, "comm"));
+  const std::string path = executable(pid);
+  std::string text = concat(name.empty() ? "an unnamed program" : foreign(name), " (");
+  if (path.empty()) {
+    return text.append("executable unknown");
+  }
+  const std::string base = path.substr(path.rfind('/') + 1);
+  if (name.empty() || base.substr(0, 15) != name) {
+    text.append("really ");
+  }
+  return text.append(foreign(path));
+}
+
+// The parent's id, from /proc/PID/stat: after the name in parentheses
+// (which may itself hold anything), the state and then the parent's id.
+pid_t parent_of(pid_t pid) {
+  const std::string stat = first_line(AT_FDCWD, proc_file(pid, "stat"));
+  const std::size_t end = stat.rfind(')');
+  if (end == std::string::npos) {
+    return 0;
+  }
+  int parent = 0;
+  char state = 0;
+  return std::sscanf(stat.c_str() + end + 1, " %c %d", &state, &parent) == 2 ? parent : 0;
+}
+
+std::vector<std::string> command_line(pid_t pid) {
+  const std::string text = read_small_file(AT_FDCWD, proc_file(pid, "cmdline"), 64 * 1024);
+  constexpr std::string_view k_nul("", 1);  // what ends each word there
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  for (auto word = next_word(text, at, k_nul); !word.empty(); word = next_word(text, at, k_nul)) {
+    words.emplace_back(word);
+  }
+  return words;
+}
+
+Peer describe_peer(int connection) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
+      credentials.pid <= 0) {
+    return Peer{"an unknown program", {}};
+  }
+  const pid_t pid = credentials.pid;
+  std::string who = concat(named(pid), ", pid ", std::to_string(pid), ")");
+  if (const pid_t parent = parent_of(pid); parent > 0) {
+    who.append(", from ").append(named(parent)).append(")");
+  }
+  return Peer{who, command_line(pid)};
+}
 
 // A verified host as the user knows it: by its names in a known_hosts
 // file, which a hashed entry gives only for a name the requesting ssh was
@@ -146,7 +209,10 @@ void serve_agent(int connection, const AgentRoute& route, Phone& phone, const St
     return;
   }
   std::vector<Hop> hops;
-  PeerOnce peer(connection);
+  std::optional<Peer> peer;  // what the phone knows of the other end, learnt once
+  const auto the_peer = [&]() -> const Peer& {
+    return peer ? *peer : peer.emplace(describe_peer(connection));
+  };
   while (true) {
     // No time limit here: ssh keeps its connection open for a whole session.
     const auto message = zelko_ipc::read_frame(connection, k_max_message_length);
@@ -161,7 +227,7 @@ void serve_agent(int connection, const AgentRoute& route, Phone& phone, const St
       const auto request = sign_request(*message);
       refused =
           !request || !phone.approves_signature(HangUpWatch(connection, stop),
-                                                described(*request, hops, peer.get().description));
+                                                described(*request, hops, the_peer().description));
     }
     if (refused) {
       if (!send(connection, std::string_view(&k_agent_failure, 1))) {
@@ -181,7 +247,7 @@ void serve_agent(int connection, const AgentRoute& route, Phone& phone, const St
     // signature over the session and accepted the bind.
     const auto bind = session_bind(*message);
     if (bind && *reply == std::string_view(&k_agent_success, 1)) {
-      hops.push_back(named_host(*bind, peer.get(), route));
+      hops.push_back(named_host(*bind, the_peer(), route));
     }
     if (!send(connection, *reply)) {
       return;

@@ -8,18 +8,15 @@
 
 namespace derodi_sim {
 
-/// Where the endpoint's messages go, and where the hosts they are bound to
-/// are looked up by their keys.
+/// Where the endpoint's messages go, and where hosts are looked up.
 struct AgentRoute {
   std::string agent_socket;
   std::vector<std::string> known_hosts_files;
   Log& log;  // told of a known_hosts file that cannot be read
 };
 
-/// Serves one connection to the agent endpoint: every message goes on to
-/// the real agent and its reply comes back, but a signature request goes
-/// only once the phone approves it, and is answered with a failure when it
-/// refuses.
+/// Serves one connection to the agent endpoint: messages go on to the real
+/// agent, a signature request only once the phone approves it.
 void serve_agent(int connection, const AgentRoute& route, Phone& phone, const Stop& stop);
 
 }  // namespace derodi_sim

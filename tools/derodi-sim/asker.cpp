@@ -19,14 +19,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 Asker::Answer answer_for(Waited waited) {
-  switch (waited) {
-    case Waited::client_left:
-      return Asker::Answer::client_left;
-    case Waited::stopping:
-      return Asker::Answer::stopping;
-    default:
-      return Asker::Answer::unanswered;
-  }
+  return waited == Waited::client_left ? Asker::Answer::client_left
+         : waited == Waited::stopping  ? Asker::Answer::stopping
+                                       : Asker::Answer::unanswered;
 }
 
 // Writes `text` to the terminal before `deadline`; how that ended.

@@ -12,8 +12,7 @@
 
 namespace derodi_sim {
 
-/// The phone's user, asked on the sim's controlling terminal, one question
-/// at a time, as ssh-agent -c asks through an askpass program.
+/// The phone's user, asked on the sim's terminal, one question at a time.
 class Asker {
  public:
   /// Opens the controlling terminal; fails when the sim has none.
@@ -23,11 +22,8 @@ class Asker {
 
   enum class Answer { answered, unanswered, not_shown, client_left, stopping };
 
-  /// Asks `question` and waits for a line, whose first word, in lower
-  /// case, is `word` when it is answered. Within `limit` the question must
-  /// be shown (a terminal that does not take it, its output paused, is
-  /// not_shown) and a line typed (or it is unanswered); a client that
-  /// leaves, or a sim that stops, ends the question first.
+  /// Asks `question`; `word` is the first word of the line typed, in lower
+  /// case. Within `limit` the question must be shown and answered.
   [[nodiscard]] Answer ask(std::string_view question, const HangUpWatch& client,
                            std::chrono::seconds limit, std::string& word);
 

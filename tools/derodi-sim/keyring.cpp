@@ -11,7 +11,6 @@
 
 #include "agent_messages.hpp"
 #include "process.hpp"
-#include "small_file.hpp"
 #include "text.hpp"
 #include "zelko/ipc/decimal.hpp"
 #include "zelko/ipc/os_error.hpp"
@@ -44,33 +43,23 @@ std::string key_comment(std::string_view line) {
 // The key whose files are `file` and `file`.pub in `directory`.
 std::expected<Key, std::string> load_key(const TrustedDirectory& directory, const std::string& file,
                                          const std::string& name) {
-  Key key;
-  key.public_line = first_line(directory.fd(), file + ".pub");
-  const auto blob = key_blob(key.public_line);
+  const std::string line = first_line(directory.fd(), file + ".pub");
+  const auto blob = key_blob(line);
   if (!blob) {
     return std::unexpected(concat(directory.path(), "/", file, ".pub holds no public key"));
   }
-  key.name = name;
-  key.algorithm = key_type(key.public_line);
-  key.comment = key_comment(key.public_line);
-  key.fingerprint = fingerprint(*blob);
-  key.file = file;
-  key.blob = *blob;
-  return key;
+  return Key{name, key_type(line), fingerprint(*blob), key_comment(line), line, file, *blob};
 }
 
-std::expected<void, std::string> keygen(const RunLimits& limits, const std::string& file,
-                                        const std::string& type, std::uint32_t bits,
-                                        const std::string& name) {
+std::expected<std::string, std::string> keygen(const RunLimits& limits, const std::string& file,
+                                               const std::string& type, std::uint32_t bits,
+                                               const std::string& name) {
   std::vector<std::string> argv = {"ssh-keygen",        "-q", "-t", type, "-N", "", "-C",
                                    phone_comment(name), "-f", file};
   if (type == "rsa") {
     argv.insert(argv.end(), {"-b", std::to_string(bits)});
   }
-  if (auto made = run_captured(argv, {}, limits); !made) {
-    return std::unexpected(made.error());
-  }
-  return {};
+  return run_captured(argv, {}, limits);
 }
 
 // "generated-N.pub" gives N; any other name nothing.
@@ -88,19 +77,31 @@ std::optional<std::uint64_t> made_number(std::string_view file) {
   return n;
 }
 
-// The names in `directory`; fails rather than give a listing cut short,
-// which would lose keys.
-std::expected<std::vector<std::string>, std::string> names_in(const TrustedDirectory& directory) {
-  std::vector<std::string> names;
+// The numbers of the keys make_new_key made in `directory`, in order; the
+// leftovers of a sim killed while it made one are removed. Fails rather
+// than give a listing cut short, which would lose keys.
+std::expected<std::vector<std::uint64_t>, std::string> made_keys(
+    const TrustedDirectory& directory) {
+  std::vector<std::uint64_t> made;
+  std::vector<std::string> leftovers;
   std::error_code error;
   for (std::filesystem::directory_iterator entry(directory.through_fd("."), error), end;
        !error && entry != end; entry.increment(error)) {
-    names.push_back(entry->path().filename());
+    const std::string name = entry->path().filename();
+    if (name.starts_with(k_making_prefix)) {
+      leftovers.push_back(name);
+    } else if (const auto n = made_number(name)) {
+      made.push_back(*n);
+    }
   }
   if (error) {
     return std::unexpected(concat("cannot read ", directory.path(), ": ", error.message()));
   }
-  return names;
+  for (const std::string& name : leftovers) {
+    directory.remove(name);
+  }
+  std::sort(made.begin(), made.end());
+  return made;
 }
 
 }  // namespace
@@ -118,37 +119,23 @@ std::expected<PhoneKeys, std::string> load_phone_keys(const TrustedDirectory& di
   };
   constexpr Wanted wanted[] = {
       {"work", "ed25519", 0}, {"github", "ed25519", 0}, {"legacy", "rsa", 2048}};
-  PhoneKeys phone;
+  std::vector<std::pair<std::string, std::string>> files;  // each key's file and name
   for (const Wanted& w : wanted) {
-    const std::string file = w.name;
-    if (::faccessat(directory.fd(), (file + ".pub").c_str(), R_OK, 0) != 0) {
-      if (auto made = keygen(RunLimits{directory.fd(), 60s, stop}, file, w.type, w.bits, w.name);
+    if (::faccessat(directory.fd(), concat(w.name, ".pub").c_str(), R_OK, 0) != 0) {
+      if (auto made = keygen(RunLimits{directory.fd(), 60s, stop}, w.name, w.type, w.bits, w.name);
           !made) {
         return std::unexpected(made.error());
       }
     }
-    auto key = load_key(directory, file, w.name);
-    if (!key) {
-      return std::unexpected(key.error());
-    }
-    phone.keys.push_back(std::move(*key));
+    files.emplace_back(w.name, w.name);
   }
-  const auto names = names_in(directory);
-  if (!names) {
-    return std::unexpected(names.error());
+  const auto made = made_keys(directory);
+  if (!made) {
+    return std::unexpected(made.error());
   }
-  std::vector<std::uint64_t> made;
-  for (const std::string& name : *names) {
-    if (name.starts_with(k_making_prefix)) {
-      // Left by a sim that was killed while it made a key.
-      directory.remove(name);
-    } else if (const auto n = made_number(name)) {
-      made.push_back(*n);
-    }
-  }
-  std::sort(made.begin(), made.end());
-  for (const std::uint64_t n : made) {
-    const std::string file = std::string(k_made_prefix) + std::to_string(n);
+  PhoneKeys phone;
+  for (const std::uint64_t n : *made) {
+    const std::string file = concat(k_made_prefix, std::to_string(n));
     if (::faccessat(directory.fd(), file.c_str(), R_OK, 0) != 0) {
       continue;  // a public half alone is no key the phone holds
     }
@@ -157,13 +144,16 @@ std::expected<PhoneKeys, std::string> load_phone_keys(const TrustedDirectory& di
                                  ? comment.substr(0, comment.size() - k_comment_suffix.size())
                                  : comment;
     const std::string fault = name_fault(name);
-    const bool taken = std::any_of(phone.keys.begin(), phone.keys.end(),
-                                   [&](const Key& other) { return other.name == name; });
+    const bool taken = std::any_of(files.begin(), files.end(),
+                                   [&](const auto& other) { return other.second == name; });
     if (!fault.empty() || taken) {
       phone.skipped.push_back(concat("derodi-sim: left out the key in ", directory.path(), "/",
                                      file, ": ", taken ? "its name is taken" : fault));
-      continue;
+    } else {
+      files.emplace_back(file, name);
     }
+  }
+  for (const auto& [file, name] : files) {
     auto key = load_key(directory, file, name);
     if (!key) {
       return std::unexpected(key.error());
@@ -178,38 +168,36 @@ std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
                                              const std::string& name, const HangUpWatch& client) {
   // Made aside, in a directory of its own, then linked in under a free
   // name: link never replaces a file that is there.
-  auto made_in = directory.make_private(k_making_prefix);
-  if (!made_in) {
-    return std::unexpected(made_in.error());
+  auto scratch = directory.make_private(k_making_prefix);
+  if (!scratch) {
+    return std::unexpected(scratch.error());
   }
-  const std::string scratch = *made_in;
-  const std::string made = scratch + "/key";
+  const std::string made = *scratch + "/key";
   // Large RSA keys take minutes; the client's leaving ends it sooner.
   auto generated =
       keygen(RunLimits{directory.fd(), 1200s, client.stop(), &client}, made, type, bits, name);
   std::string file;
   for (int n = 1; generated && file.empty(); ++n) {
-    const std::string candidate = std::string(k_made_prefix) + std::to_string(n);
-    if (::linkat(directory.fd(), made.c_str(), directory.fd(), candidate.c_str(), 0) != 0) {
-      if (errno != EEXIST) {
-        generated =
-            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(errno)));
-      }
+    const std::string candidate = concat(k_made_prefix, std::to_string(n));
+    const auto link = [&](std::string_view suffix) {
+      return ::linkat(directory.fd(), concat(made, suffix).c_str(), directory.fd(),
+                      concat(candidate, suffix).c_str(), 0) == 0;
+    };
+    const bool linked = link("");
+    if (linked && link(".pub")) {
+      file = candidate;
       continue;
     }
-    if (::linkat(directory.fd(), (made + ".pub").c_str(), directory.fd(),
-                 (candidate + ".pub").c_str(), 0) == 0) {
-      file = candidate;
-    } else {
-      const int error = errno;
+    const int error = errno;
+    if (linked) {
       ::unlinkat(directory.fd(), candidate.c_str(), 0);
-      if (error != EEXIST) {
-        generated =
-            std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(error)));
-      }
+    }
+    if (error != EEXIST) {
+      generated =
+          std::unexpected(concat("cannot store the key: ", zelko_ipc::describe_os_error(error)));
     }
   }
-  directory.remove(scratch);
+  directory.remove(*scratch);
   if (!generated) {
     return std::unexpected(generated.error());
   }

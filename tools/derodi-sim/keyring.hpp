@@ -26,10 +26,8 @@ struct Key {
 [[nodiscard]] std::string phone_comment(const std::string& name);
 
 /// The keys the phone holds in `directory`: two ed25519 keys and one RSA
-/// key from the start (ssh-keygen makes them when they are missing), then
-/// those make_new_key made there before, in the order it made them. Made
-/// keys whose names the phone would refuse are left out, each with a line
-/// in `skipped`; so are those named like an earlier key.
+/// key (made when missing), then those make_new_key made, in order. A made
+/// key whose name is refused or taken is left out with a line in `skipped`.
 struct PhoneKeys {
   std::vector<Key> keys;
   std::vector<std::string> skipped;
@@ -37,10 +35,9 @@ struct PhoneKeys {
 [[nodiscard]] std::expected<PhoneKeys, std::string> load_phone_keys(
     const TrustedDirectory& directory, const Stop& stop);
 
-/// Has ssh-keygen make a new key pair named `name` in `directory`, under
-/// the first free file name "generated-N": no file is ever overwritten.
-/// Gives up, ssh-keygen killed and nothing left, once the sim stops or
-/// the client leaves.
+/// Has ssh-keygen make a key named `name` in `directory` as the first free
+/// "generated-N", overwriting nothing; leaves nothing once the sim stops
+/// or the client leaves.
 [[nodiscard]] std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
                                                            const std::string& type,
                                                            std::uint32_t bits,

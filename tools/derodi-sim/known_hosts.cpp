@@ -7,13 +7,12 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "agent_messages.hpp"
-#include "small_file.hpp"
 #include "text.hpp"
 
 namespace derodi_sim {
@@ -115,13 +114,10 @@ void each_entry(std::span<const std::string> files, std::vector<std::string>& un
 }
 
 // The value of "-o NAME=value" for `name` (which ends with "="), in any case.
-std::optional<std::string> option_value(std::string_view option, std::string_view name) {
-  const bool named = option.size() > name.size() &&
-                     std::equal(name.begin(), name.end(), option.begin(), [](char a, char b) {
-                       return std::tolower(static_cast<unsigned char>(a)) ==
-                              std::tolower(static_cast<unsigned char>(b));
-                     });
-  return named ? std::optional<std::string>(option.substr(name.size())) : std::nullopt;
+std::optional<std::string> option_value(const std::string& option, std::string_view name) {
+  const bool named =
+      option.size() > name.size() && ::strncasecmp(option.c_str(), name.data(), name.size()) == 0;
+  return named ? std::optional(option.substr(name.size())) : std::nullopt;
 }
 
 }  // namespace

@@ -105,9 +105,7 @@ void Log::stop(std::chrono::milliseconds grace) {
   state.changed.notify_all();
   if (!state.changed.wait_for(lock, grace, [&] { return state.done; })) {
     const std::uint64_t one = 1;
-    if (::write(state.give_up.get(), &one, sizeof one) < 0) {
-      // Already told.
-    }
+    [[maybe_unused]] const ssize_t written = ::write(state.give_up.get(), &one, sizeof one);
     state.changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return state.done; });
   }
   const bool done = state.done;

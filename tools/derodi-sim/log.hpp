@@ -15,11 +15,9 @@
 
 namespace derodi_sim {
 
-/// The sim's log on a descriptor (its standard error), written by a thread
-/// of its own, so that no decision ever waits for whoever reads the log: a
-/// line waits in a queue of its own, a full queue drops the line (the
-/// count is told once the reader catches up), and stopping gives what is
-/// left only a moment.
+/// The sim's log on a descriptor, written by a thread of its own so that
+/// no decision waits for its reader: a full queue drops lines (their count
+/// is told later), and a stop gives what is left only a moment.
 class Log {
  public:
   explicit Log(int fd);
@@ -27,9 +25,7 @@ class Log {
   Log& operator=(const Log&) = delete;
   ~Log();
 
-  /// Queues `line` (without its newline). Texts from elsewhere in it go
-  /// through `foreign` first, so no line is longer than a pipe takes at
-  /// once.
+  /// Queues `line` (without its newline; foreign texts in it quoted).
   void write(std::string line);
 
   /// Writes what is queued within `grace`, then stops the writer.

@@ -6,9 +6,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -29,20 +29,6 @@
 namespace derodi_sim {
 
 namespace {
-
-// Removes the sim's own state directory from `from` at the end, when
-// there is one to remove.
-struct RemovedAtEnd {
-  explicit RemovedAtEnd(const TrustedDirectory* directory) : from(directory) {}
-  RemovedAtEnd(const RemovedAtEnd&) = delete;
-  RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
-  ~RemovedAtEnd() {
-    if (from != nullptr) {
-      from->remove(k_default_state_name);
-    }
-  }
-  const TrustedDirectory* from;
-};
 
 // What the sim starts on, found before it touches anything: every path it
 // is to use passes, and the terminal it is to ask on is there.
@@ -170,8 +156,10 @@ std::expected<void, std::string> simulate(const Options& options) {
     return std::unexpected(
         concat("another derodi-sim holds the state directory ", options.state_dir));
   }
-  const RemovedAtEnd own_state(options.state_dir_is_default && !options.keep_state ? &zelko
-                                                                                   : nullptr);
+  // The sim's own state directory goes at the end, unless it is to be kept.
+  const auto remove_state = [](const TrustedDirectory* in) { in->remove(k_default_state_name); };
+  const std::unique_ptr<const TrustedDirectory, decltype(remove_state)> own_state(
+      options.state_dir_is_default && !options.keep_state ? &zelko : nullptr, remove_state);
   // The real agent listens where only the sim goes; SSH clients reach it
   // through the endpoint, which asks the phone about signatures. It starts
   // before any thread does: it is forked.
@@ -192,7 +180,7 @@ std::expected<void, std::string> simulate(const Options& options) {
   }
   for (const Key& key : keys->keys) {
     if (auto added = agent->add(*state, key, *stop); !added) {
-      return added;
+      return std::unexpected(added.error());
     }
   }
   Phone phone(options.behaviour, *agent, log, std::move(found->asker), endpoint, *state,

@@ -12,80 +12,78 @@ const std::string_view k_help =
 USAGE:
     derodi-sim [FLAGS]
 
-Simulates one paired phone with real keys: makes OpenSSH keys with ssh-keygen,
-serves them through a real ssh-agent behind $XDG_RUNTIME_DIR/zelko/agent.sock,
-where every signature asks the simulated phone first, and answers zelko-cli on
-$XDG_RUNTIME_DIR/zelko/control.sock until a signal that would end it
-(SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM).
-The phone approves on its own, after --approval-delay, or asks you (--ask),
-and says on standard error what it decided and what it was asked, one line
-each: what is signed (an ssh login, as whom and to which host; an SSHSIG
-signature and its namespace, such as git), with which key, and which program
-asked, by its name and its executable:
+Simulates one paired phone with real OpenSSH keys, served by a real ssh-agent
+behind $XDG_RUNTIME_DIR/zelko/agent.sock, where every signature asks the phone
+first, and answers zelko-cli on $XDG_RUNTIME_DIR/zelko/control.sock until
+SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2 or SIGALRM.
+The phone decides on its own (after --approval-delay) or asks you (--ask), and
+tells each decision on standard error with what is signed, the key, and the
+program that asked (text another program chose is quoted and escaped):
     derodi-sim: phone: approved: signature with 'work' SHA256:...: ssh login
     as 'me' to 'github.com' (host key verified, known_hosts line 12), asked
     by 'ssh' ('/usr/bin/ssh', pid 4242), from 'bash' ('/usr/bin/bash')
-Text another program chose is quoted, escaped and cut at 64 characters. A
-host is named only once the agent has verified it (OpenSSH 8.9 and later bind
-their connections to the server's host key), as ~/.ssh/known_hosts (with $HOME
-as home) or /etc/ssh/ssh_known_hosts names its key ("host key REVOKED" for a
-key an @revoked line names).
+A host is named once the agent has verified its key (OpenSSH 8.9 and later),
+as ~/.ssh/known_hosts or /etc/ssh/ssh_known_hosts names it ("host key REVOKED"
+for a key an @revoked line names).
 
-A destination is trusted deliberately: named at the start with
---trust-destination, or confirmed on the phone (with --ask, a verified login
-to a host known_hosts names offers y to approve once, t to approve and trust
-the host from now on, n to refuse). The list is kept in the state directory.
-An authorization window (at most a week) covers the scope chosen on the
-phone: trusted destinations, git signatures (SSHSIG, namespace git), or
-both; with --ask you choose, unattended the phone grants every trusted
-destination and git signatures, and a window that would cover destinations
-when none is trusted fails. A window never covers a revoked host key, nor a
-signature asked through a forwarded agent.
+A destination is trusted deliberately: named with --trust-destination, or on
+the phone (with --ask, a verified login offers y to approve once, t to approve
+and trust the host from now on). The list is kept in the state directory.
+An authorization window (at most a week) covers the scope chosen on the phone:
+trusted destinations, git signatures (SSHSIG, namespace git), or both; with
+--ask you choose, unattended the phone grants every trusted destination and
+git, and no window while none is trusted. A window never covers a revoked host
+key, nor a signature asked through a forwarded agent.
 
-The sim keeps to directories it can trust along their whole path: every
-directory from / to $XDG_RUNTIME_DIR/zelko (and to the --state-dir) must be
-root's or its user's and writable by nobody else (a sticky directory of
-root's, like /tmp, excepted), the last its user's, or it does not start; it
-then works only through the directory it checked. Its ssh-agent listens in a
-new private directory there, which other users cannot reach; your own
-processes can, as they can reach any agent of yours, so through it they sign
-without the phone. Through the endpoint, SSH clients list keys and sign;
-adding, removing and locking are refused. One sim runs per runtime directory,
-and one per state directory.
+Every directory from / to $XDG_RUNTIME_DIR/zelko and to the --state-dir, links
+included, must be root's or its user's and writable by nobody else (a sticky
+one, like /tmp, excepted), the last its user's alone, or the sim does not
+start. Its ssh-agent listens in a new private directory there: your own
+processes can reach it and sign without the phone. Through the endpoint, SSH
+clients list keys and sign; adding, removing and locking are refused. One sim
+runs per runtime directory, and one per state directory.
 
 FLAGS:
     --runtime-dir DIR           Use DIR instead of $XDG_RUNTIME_DIR
-    --state-dir DIR             Keep the phone's key files in DIR, the keys it
-                                makes too, and load them all at the next start
-                                (default: a directory in the runtime
-                                directory, removed on exit)
+    --state-dir DIR             Keep the phone's keys (those it makes too) in
+                                DIR, and load them at the next start (default:
+                                a directory in the runtime one, removed on exit)
     --keep-state                Keep the default state directory on exit too
     --ready-file PATH           Once listening, write the agent endpoint and a
-                                newline to PATH, as a shell's ">" would: read
-                                it from a FIFO to wait (a sim that cannot start
-                                ends the FIFO without a line)
-    --ask                       Ask on this terminal about every approval
-                                and a window's scope (no answer within
-                                --ask-time refuses,
-                                and so does a terminal that does not take the
-                                question in that time, its output paused)
+                                newline to PATH as a shell's ">" would (read it
+                                from a FIFO to wait: a failed start ends it)
+    --ask                       Ask on this terminal about every approval and a
+                                window's scope (no answer, or a terminal that
+                                does not take the question, within --ask-time
+                                refuses)
     --ask-time SECONDS          The time to answer (1 to 3600, default 60)
-    --stale                     Key metadata is STALE: keys show it and getpub
-                                fails
-    --refuse                    The phone declines every approval of a window
-                                or a key
+    --stale                     Key metadata is STALE: keys say so, getpub fails
+    --refuse                    The phone declines every window and key
     --trust-destination NAME    Trust the host NAME from the start: the keys
-                                your known_hosts files hold for it, plain or
-                                hashed, none revoked (repeatable; a name
-                                with no key there stops the start)
-    --refuse-signatures         The phone refuses every signature that no
-                                authorization window covers
+                                your known_hosts files hold for it, unrevoked
+                                (repeatable; a name with none stops the start)
+    --refuse-signatures         Refuse every signature no window covers
     --approval-delay SECONDS    The phone takes SECONDS (0 to 3600, default 0)
-                                before it answers an approval or a signature
-    --quiet                     Do not print the phone's decisions, nor the
+                                to answer an approval or a signature
+    --quiet                     Print neither the phone's decisions nor the
                                 agent's messages
     -h, --help                  Print this help
 )";
+
+namespace {
+
+// The value of a flag that takes seconds, from `least` to 3600.
+std::expected<std::chrono::seconds, std::string> seconds_of(std::string_view value,
+                                                            std::uint64_t least) {
+  const auto seconds = zelko_ipc::parse_unsigned_decimal(value, 3600);
+  if (!seconds || *seconds < least) {
+    return std::unexpected(
+        concat(quoted(value), " is not a number of seconds (", std::to_string(least), " to 3600)"));
+  }
+  return std::chrono::seconds(*seconds);
+}
+
+}  // namespace
 
 std::expected<Options, std::string> parse_options(std::span<const std::string_view> arguments,
                                                   const char* runtime_dir_env) {
@@ -120,24 +118,16 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       options.trusted.emplace_back(arguments[++i]);
     } else if (flag == "--ready-file" && has_value) {
       options.ready_file = arguments[++i];
-    } else if (flag == "--ask-time" && has_value) {
-      const std::string_view value = arguments[++i];
-      const auto seconds = zelko_ipc::parse_unsigned_decimal(value, 3600);
-      if (!seconds || *seconds == 0) {
-        return std::unexpected(quoted(value).append(" is not a number of seconds (1 to 3600)"));
-      }
-      options.behaviour.answer_time = std::chrono::seconds(*seconds);
-    } else if (flag == "--approval-delay" && has_value) {
-      const std::string_view value = arguments[++i];
-      const auto seconds = zelko_ipc::parse_unsigned_decimal(value, 3600);
+    } else if ((flag == "--ask-time" || flag == "--approval-delay") && has_value) {
+      const auto seconds = seconds_of(arguments[++i], flag == "--ask-time" ? 1 : 0);
       if (!seconds) {
-        return std::unexpected(quoted(value).append(" is not a number of seconds (0 to 3600)"));
+        return std::unexpected(seconds.error());
       }
-      options.behaviour.approval_delay = std::chrono::seconds(*seconds);
+      (flag == "--ask-time" ? options.behaviour.answer_time : options.behaviour.approval_delay) =
+          *seconds;
     } else {
-      return std::unexpected(std::string("unknown flag or missing value: ")
-                                 .append(quoted(flag))
-                                 .append("; try --help"));
+      return std::unexpected(
+          concat("unknown flag or missing value: ", quoted(flag), "; try --help"));
     }
   }
   if (options.help) {

@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "agent_messages.hpp"
-#include "small_file.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
 #include "zelko/ipc/io.hpp"
@@ -27,10 +26,6 @@ std::string error(std::string_view message) {
   return wire::error_answer(message);
 }
 
-std::string already_exists(std::string_view name) {
-  return std::string("a key named ").append(quoted(name)).append(" already exists");
-}
-
 // The expiry, as the phone shows it: the local time of day, with the date
 // when it is not today, and the whole minutes left.
 std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
@@ -44,11 +39,7 @@ std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
   char time[32];
   std::strftime(time, sizeof time, same_day ? "%H:%M" : "%Y-%m-%d %H:%M", &when);
   const auto left = std::chrono::ceil<std::chrono::minutes>(expires - now).count();
-  return std::string("expires ")
-      .append(time)
-      .append(" (")
-      .append(std::to_string(left))
-      .append(" min left)");
+  return concat("expires ", time, " (", std::to_string(left), " min left)");
 }
 
 // Where the destinations the user trusts are kept: one record a line, the
@@ -126,8 +117,8 @@ void Phone::trust(const Destination& destination, std::string_view how) {
     m_log.write(
         concat("derodi-sim: cannot keep the trusted destinations in ", m_key_directory.path()));
   }
-  tell(decision::trusted, concat("destination ", foreign(destination.name), " (host key ",
-                                 fingerprint(destination.host_key), "), ", how));
+  tell("trusted from now on", concat("destination ", foreign(destination.name), " (host key ",
+                                     fingerprint(destination.host_key), "), ", how));
 }
 
 std::string Phone::answer(const ControlRequest& request, const HangUpWatch& client) {
@@ -164,12 +155,11 @@ std::string Phone::status() const {
     window = concat(scope_text(m_window.destinations, m_window.git), "; ",
                     expiry_text(m_window_expires, Clock::now()));
   }
-  return wire::status_answer(
-      m_endpoint, "Pixel 8 (simulated), connected",
-      m_behaviour.stale
-          ? "STALE: never synchronised with the phone"
-          : std::string("fresh, ").append(std::to_string(m_keys.size())).append(" keys"),
-      window, "");
+  return wire::status_answer(m_endpoint, "Pixel 8 (simulated), connected",
+                             m_behaviour.stale
+                                 ? "STALE: never synchronised with the phone"
+                                 : concat("fresh, ", std::to_string(m_keys.size()), " keys"),
+                             window, "");
 }
 
 std::string Phone::keys() const {
@@ -195,7 +185,7 @@ std::string Phone::public_key(const std::string& name) const {
       return wire::public_key_answer(key.public_line);
     }
   }
-  return error(std::string("no key named ").append(quoted(name)).append(" on the phone"));
+  return error(concat("no key named ", quoted(name), " on the phone"));
 }
 
 void Phone::tell(std::string_view decided, std::string_view asked) const {
@@ -224,10 +214,10 @@ std::expected<std::string, Phone::Decision> Phone::answer_of(const HangUpWatch& 
       case Asker::Answer::answered:
         return word;
       case Asker::Answer::unanswered:
-        tell(decision::unanswered, asked);
+        tell("refused, no answer in time", asked);
         return std::unexpected(Decision::refused);
       case Asker::Answer::not_shown:
-        tell(decision::not_shown, asked);
+        tell("refused, the terminal did not take the question in time", asked);
         return std::unexpected(Decision::refused);
       case Asker::Answer::client_left:
       case Asker::Answer::stopping:
@@ -236,7 +226,7 @@ std::expected<std::string, Phone::Decision> Phone::answer_of(const HangUpWatch& 
   } else if (client.stays_for(m_behaviour.approval_delay)) {
     return std::string(refused_by_behaviour ? "n" : "y");
   }
-  tell(m_stop.requested() ? decision::stopping : decision::client_left, asked);
+  tell(m_stop.requested() ? "cancelled, the sim is stopping" : "cancelled, the client left", asked);
   return std::unexpected(Decision::cancelled);
 }
 
@@ -249,7 +239,7 @@ Phone::Decision Phone::decide(const HangUpWatch& client, std::string_view asked,
   if (*word == "y" || *word == "yes") {
     return Decision::approved;
   }
-  tell(m_asker ? decision::refused_on_the_phone : decision::refused, asked);
+  tell(m_asker ? "refused on the phone" : "refused", asked);
   return Decision::refused;
 }
 
@@ -274,38 +264,33 @@ bool Phone::approves_signature(const HangUpWatch& client, const SignatureRequest
     trusted = holds(m_trusted);
   }
   if (covered && !m_stop.requested()) {
-    tell(decision::by_the_window, asked);
+    tell("approved by the window", asked);
     return true;
   }
   if (m_behaviour.refuse_signatures) {
-    tell(in_window ? decision::outside_the_scope : decision::outside_a_window, asked);
+    tell(in_window ? "refused, outside the window's scope" : "refused outside a window", asked);
     return false;
   }
   // Trusting a destination is an act of its own, offered with a login to
   // one the agent verified.
   const bool may_trust = m_asker && signature.destination && !signature.forwarded && !trusted;
-  if (!may_trust) {
-    if (decide(client, asked, false) != Decision::approved) {
-      return false;
-    }
-  } else {
-    const auto word =
-        answer_of(client, asked,
-                  concat("y approves this once, t approves it and trusts ",
-                         foreign(signature.destination->name),
-                         " from now on (a window may then cover it), n refuses [y/t/N]"),
-                  false);
-    if (!word) {
-      return false;
-    }
-    if (*word == "t") {
-      trust(*signature.destination, "confirmed on the phone");
-    } else if (*word != "y" && *word != "yes") {
-      tell(decision::refused_on_the_phone, asked);
-      return false;
-    }
+  const auto word =
+      answer_of(client, asked,
+                may_trust ? concat("y approves this once, t approves it and trusts ",
+                                   foreign(signature.destination->name),
+                                   " from now on (a window may then cover it), n refuses [y/t/N]")
+                          : "[y/N]",
+                false);
+  if (!word) {
+    return false;
   }
-  tell(decision::approved, asked);
+  if (may_trust && *word == "t") {
+    trust(*signature.destination, "confirmed on the phone");
+  } else if (*word != "y" && *word != "yes") {
+    tell(m_asker ? "refused on the phone" : "refused", asked);
+    return false;
+  }
+  tell("approved", asked);
   return true;
 }
 
@@ -318,12 +303,9 @@ std::expected<Phone::Scope, Phone::Decision> Phone::choose_scope(const HangUpWat
   }
   if (!m_asker) {
     // Unattended, the phone grants every trusted destination and git.
-    const auto word = answer_of(client, asked, "", m_behaviour.refuse);
-    if (!word || *word != "y") {
-      if (word) {
-        tell(decision::refused, asked);
-      }
-      return std::unexpected(word ? Decision::refused : word.error());
+    if (const Decision decided = decide(client, asked, m_behaviour.refuse);
+        decided != Decision::approved) {
+      return std::unexpected(decided);
     }
     return Scope{trusted, true};
   }
@@ -359,7 +341,7 @@ std::expected<Phone::Scope, Phone::Decision> Phone::choose_scope(const HangUpWat
     }
   }
   if (!scope.git && scope.destinations.empty()) {
-    tell(decision::refused_on_the_phone, asked);
+    tell("refused on the phone", asked);
     return std::unexpected(Decision::refused);
   }
   return scope;
@@ -371,7 +353,7 @@ std::string Phone::authorize(std::uint32_t minutes, const HangUpWatch& client) {
   }
   const std::string asked = concat("authorization window of ", std::to_string(minutes), " min");
   if (minutes > k_longest_window) {
-    tell(decision::too_long, asked);
+    tell("refused, longer than a week", asked);
     return error(concat("a window can last at most ", std::to_string(k_longest_window),
                         " minutes (a week)"));
   }
@@ -383,7 +365,7 @@ std::string Phone::authorize(std::uint32_t minutes, const HangUpWatch& client) {
   // Unattended, the phone grants every trusted destination: a window
   // needs one.
   if (none_trusted && !m_asker) {
-    tell(decision::no_trusted_destination, asked);
+    tell("refused, no trusted destination", asked);
     return error("no trusted destination has been confirmed on the phone yet");
   }
   auto scope = choose_scope(client, asked);
@@ -392,7 +374,7 @@ std::string Phone::authorize(std::uint32_t minutes, const HangUpWatch& client) {
                                                       : "the request was declined on the phone");
   }
   const std::string granted = scope_text(scope->destinations, scope->git);
-  tell(decision::approved, concat(asked, " for ", granted));
+  tell("approved", concat(asked, " for ", granted));
   const std::lock_guard lock(m_mutex);
   m_window_expires = Clock::now() + std::chrono::minutes(minutes);
   m_window = std::move(*scope);
@@ -406,9 +388,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
     return error(fault);
   }
   if (request.key_type != "ed25519" && request.key_type != "rsa") {
-    return error(std::string("unsupported key type ")
-                     .append(quoted(request.key_type))
-                     .append("; use ed25519 or rsa"));
+    return error(concat("unsupported key type ", quoted(request.key_type), "; use ed25519 or rsa"));
   }
   if (request.key_type == "rsa" && request.bits != 0 &&
       (request.bits < 2048 || request.bits > 16384)) {
@@ -422,7 +402,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
                        std::any_of(m_keys.begin(), m_keys.end(),
                                    [&](const Key& key) { return key.name == request.name; });
     if (taken) {
-      return error(already_exists(request.name));
+      return error(concat("a key named ", quoted(request.name), " already exists"));
     }
     m_making.insert(request.name);
   }
@@ -449,7 +429,8 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
   if (!key) {
     release();
     if (!client.stays()) {
-      tell(m_stop.requested() ? decision::made_then_stopping : decision::made_then_client_left,
+      tell(m_stop.requested() ? "approved, then cancelled, the sim is stopping"
+                              : "approved, then cancelled, the client left",
            asked);
       return error("the request was cancelled");
     }
@@ -466,7 +447,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
     m_keys.push_back(*key);
     m_making.erase(request.name);
   }
-  tell(decision::approved, concat(asked, ", made ", key->fingerprint));
+  tell("approved", concat(asked, ", made ", key->fingerprint));
   return wire::generated_answer(key->public_line, key->fingerprint, key->name);
 }
 

@@ -53,37 +53,13 @@ struct SignatureRequest {
   bool forwarded = false;  // asked through a forwarded agent
 };
 
-/// The phone's decisions, as its lines begin.
-namespace decision {
-inline constexpr std::string_view approved = "approved";
-inline constexpr std::string_view by_the_window = "approved by the window";
-inline constexpr std::string_view outside_a_window = "refused outside a window";
-inline constexpr std::string_view outside_the_scope = "refused, outside the window's scope";
-inline constexpr std::string_view refused = "refused";
-inline constexpr std::string_view refused_on_the_phone = "refused on the phone";
-inline constexpr std::string_view unanswered = "refused, no answer in time";
-inline constexpr std::string_view not_shown =
-    "refused, the terminal did not take the question in time";
-inline constexpr std::string_view too_long = "refused, longer than a week";
-inline constexpr std::string_view no_trusted_destination = "refused, no trusted destination";
-inline constexpr std::string_view trusted = "trusted from now on";
-inline constexpr std::string_view client_left = "cancelled, the client left";
-inline constexpr std::string_view stopping = "cancelled, the sim is stopping";
-inline constexpr std::string_view made_then_client_left =
-    "approved, then cancelled, the client left";
-inline constexpr std::string_view made_then_stopping =
-    "approved, then cancelled, the sim is stopping";
-}  // namespace decision
-
 /// One paired phone with real keys, served through a real agent. Every
 /// request may come from another thread at the same time.
 class Phone {
  public:
-  /// A phone whose keys are in `keys` and `agent`, offered to SSH clients
-  /// at `endpoint`; keys it makes, and the destinations the user trusts,
-  /// are kept in `key_directory`, whence the destinations trusted before
-  /// are read. Its decisions are told in `log`, and asked of `asker` when
-  /// there is one. Once `stop` is asked for, nothing more is granted.
+  /// A phone whose keys are in `keys` and `agent`, offered at `endpoint`;
+  /// the keys it makes and the destinations trusted are kept in
+  /// `key_directory`. Once `stop` is asked for, nothing more is granted.
   Phone(Behaviour behaviour, const Agent& agent, Log& log, std::optional<Asker> asker,
         std::string endpoint, const TrustedDirectory& key_directory, std::vector<Key> keys,
         const Stop& stop);
@@ -91,14 +67,13 @@ class Phone {
   /// Trusts `destination` from now on, saying so in the log with `how`.
   void trust(const Destination& destination, std::string_view how);
 
-  /// The phone's answer payload to one request from `client`, which may
-  /// leave while the user decides: then nothing is granted.
+  /// The answer to one request from `client`; nothing is granted to a
+  /// client that leaves while the user decides.
   [[nodiscard]] std::string answer(const zelko_ipc::ControlRequest& request,
                                    const HangUpWatch& client);
 
-  /// Whether the phone lets `signature` for `client` through: at once
-  /// inside an authorization window that covers it, otherwise as the user
-  /// decides.
+  /// Whether the phone lets `signature` through: at once inside a window
+  /// that covers it, otherwise as the user decides.
   [[nodiscard]] bool approves_signature(const HangUpWatch& client,
                                         const SignatureRequest& signature);
 
@@ -117,26 +92,24 @@ class Phone {
   std::string authorize(std::uint32_t minutes, const HangUpWatch& client);
   std::string generate(const zelko_ipc::ControlRequest::Generate& request,
                        const HangUpWatch& client);
-  /// The user's answer to `asked` for `client`: on the terminal, the word
-  /// typed at `choices`; unattended, "y" after the approval delay ("n" when
-  /// `refused_by_behaviour`). When there is none, why, told in the log.
+  /// The user's answer to `asked`: the word typed at `choices`, or,
+  /// unattended, "y" after the approval delay ("n" when
+  /// `refused_by_behaviour`); when there is none, why, told in the log.
   [[nodiscard]] std::expected<std::string, Decision> answer_of(const HangUpWatch& client,
                                                                std::string_view asked,
                                                                std::string_view choices,
                                                                bool refused_by_behaviour) const;
-  /// The user's yes or no to `asked` for `client`, told in the log unless
-  /// it is an approval (whose line says what it led to).
+  /// The user's yes or no to `asked`; a refusal is told in the log.
   [[nodiscard]] Decision decide(const HangUpWatch& client, std::string_view asked,
                                 bool refused_by_behaviour) const;
-  /// The scope the user chooses for a window asked as `asked`, of the
-  /// destinations trusted; nothing when none is chosen.
+  /// The scope the user chooses of the destinations trusted.
   [[nodiscard]] std::expected<Scope, Decision> choose_scope(const HangUpWatch& client,
                                                             std::string_view asked) const;
   [[nodiscard]] bool window_open() const;
   /// The key a request names, as the phone shows it: "'NAME' FINGERPRINT".
   [[nodiscard]] std::string shown_key(std::string_view key_blob) const;
-  /// One line in the log: the phone's decision first, then what it was
-  /// asked.
+  /// One line in the log: the phone's decision first ("approved",
+  /// "refused on the phone"...), then what it was asked.
   void tell(std::string_view decided, std::string_view asked) const;
 
   Behaviour m_behaviour;

@@ -21,50 +21,34 @@ constexpr std::chrono::seconds k_reader_time{10};
 
 ReadyNotice::ReadyNotice(std::string path, std::string line,
                          std::function<void(const std::string&)> on_failure)
-    : m_path(std::move(path)),
-      m_writer([this, line = std::move(line), on_failure = std::move(on_failure)] {
-        deliver(line, on_failure);
-      }) {}
-
-void ReadyNotice::deliver(const std::string& line,
-                          const std::function<void(const std::string&)>& on_failure) {
-  // For a FIFO, this waits until a reader has it open.
-  const zelko_ipc::Fd fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  std::string failure;
-  std::unique_lock lock(m_mutex);
-  if (!m_given_up) {
+    : m_path(std::move(path)) {
+  m_delivery = std::async(std::launch::async, [this, line = std::move(line),
+                                               on_failure = std::move(on_failure)] {
+    // For a FIFO, this waits until a reader has it open.
+    const zelko_ipc::Fd fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    std::string failure;
+    if (m_given_up) {
+      return;
+    }
     if (!fd) {
       failure = zelko_ipc::describe_os_error(errno);
     } else if (auto written = zelko_ipc::write_all(fd.get(), line); !written) {
       failure = written.error().text;
     }
-  }
-  m_done = true;
-  m_changed.notify_all();
-  lock.unlock();
-  if (!failure.empty() && on_failure) {
-    on_failure(failure);
-  }
-}
-
-bool ReadyNotice::wait_for(std::chrono::milliseconds limit) {
-  std::unique_lock lock(m_mutex);
-  return m_changed.wait_for(lock, limit, [&] { return m_done; });
+    if (!failure.empty() && on_failure) {
+      on_failure(failure);
+    }
+  });
 }
 
 ReadyNotice::~ReadyNotice() {
-  std::unique_lock lock(m_mutex);
-  if (!m_done) {
+  if (m_delivery.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
     // The writer waits in its open for a reader: one that opens and leaves
     // at once lets it go, and it writes nothing.
     m_given_up = true;
-    lock.unlock();
     const zelko_ipc::Fd reader(::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    m_writer.join();
-    return;
   }
-  lock.unlock();
-  m_writer.join();
+  m_delivery.wait();
 }
 
 void ReadyNotice::let_waiting_reader_go(const std::string& path) {
@@ -73,7 +57,7 @@ void ReadyNotice::let_waiting_reader_go(const std::string& path) {
     return;
   }
   ReadyNotice notice(path, "", nullptr);
-  (void)notice.wait_for(k_reader_time);
+  (void)notice.m_delivery.wait_for(k_reader_time);
 }
 
 }  // namespace derodi_sim

@@ -76,19 +76,16 @@ void Server::serve(zelko_ipc::Fd fd) {
 }
 
 void Server::join_finished() {
-  std::list<Connection> finished;
-  {
-    const std::lock_guard lock(m_mutex);
-    for (auto at = m_connections.begin(); at != m_connections.end();) {
-      const auto next = std::next(at);
-      if (at->done) {
-        finished.splice(finished.end(), m_connections, at);
-      }
-      at = next;
+  // A thread marked done has let go of the lock for good: joining it under
+  // the lock never waits for long.
+  const std::lock_guard lock(m_mutex);
+  for (auto at = m_connections.begin(); at != m_connections.end();) {
+    if (at->done) {
+      at->thread.join();
+      at = m_connections.erase(at);
+    } else {
+      ++at;
     }
-  }
-  for (Connection& connection : finished) {
-    connection.thread.join();
   }
 }
 

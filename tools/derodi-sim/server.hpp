@@ -19,15 +19,12 @@ namespace derodi_sim {
 /// The longest path a Unix socket can have (sun_path, less its NUL).
 inline constexpr std::size_t k_longest_socket_path = 107;
 
-/// Fails, naming `path`, its length and the limit, when clients cannot
-/// reach a socket at `path`: it is too long.
+/// Fails when `path` is too long for a socket.
 [[nodiscard]] std::expected<void, std::string> check_socket_path(const std::string& path);
 
-/// A listening socket named `name` in a directory of the sim's own. It is
-/// bound under a temporary name and moved into place once it listens, so
-/// that a client that finds the file can always connect, and replaces a
-/// stale socket file left there. At the end it removes the file, if the
-/// file is still the one it made.
+/// A listening socket `name` in a directory of the sim's own, moved into
+/// place once it listens (so a client that finds it can connect), and
+/// removed at the end if the file is still the one it made.
 class Listener {
  public:
   [[nodiscard]] static std::expected<Listener, std::string> open(const TrustedDirectory& directory,
@@ -55,8 +52,8 @@ class Listener {
   ino_t m_inode = 0;
 };
 
-/// Serves the connections a listener accepts, each on a thread of its own,
-/// so that no client, however slow or silent, holds up another.
+/// Serves each connection a listener accepts on a thread of its own, so
+/// no client holds up another.
 class Server {
  public:
   /// What is done with one connection; the connection is closed after it.
@@ -68,9 +65,8 @@ class Server {
   Server& operator=(const Server&) = delete;
   ~Server();
 
-  /// Asks for the stop, stops accepting, ends every open connection (a
-  /// handler waiting on one sees it end) and waits for every handler to
-  /// return.
+  /// Asks for the stop, shuts every open connection and waits for every
+  /// handler to return.
   void stop();
 
  private:

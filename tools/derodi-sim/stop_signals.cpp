@@ -19,12 +19,15 @@ namespace {
 
 int g_stop_fd = -1;
 
+// Adds one to the counter of the eventfd `fd` (a full one has been told).
+void add_one(int fd) {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof one);
+}
+
 void on_stop_signal(int) {
   const int saved = errno;
-  const std::uint64_t one = 1;
-  if (::write(g_stop_fd, &one, sizeof one) < 0) {
-    // The counter is full: a stop is asked for already.
-  }
+  add_one(g_stop_fd);
   errno = saved;
 }
 
@@ -39,10 +42,7 @@ std::expected<Stop, std::string> Stop::make() {
 }
 
 void Stop::request() const {
-  const std::uint64_t one = 1;
-  if (::write(m_fd.get(), &one, sizeof one) < 0) {
-    // The counter is full: a stop is asked for already.
-  }
+  add_one(m_fd.get());
 }
 
 bool Stop::requested() const {

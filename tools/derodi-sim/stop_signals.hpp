@@ -18,10 +18,9 @@ using zelko_ipc::daemon::k_no_deadline;
 /// What ended a wait.
 enum class Waited { ready, timed_out, client_left, stopping };
 
-/// The sim's one way to say "stop": a descriptor that becomes readable,
-/// and stays so, once a stop is asked for. Everything that waits in the
-/// sim waits through wait(), which always watches it, so a stop is seen at
-/// once, and nothing wakes on a timer to look for one.
+/// The sim's one way to say "stop": a descriptor readable for good once a
+/// stop is asked for. Every wait in the sim goes through wait(), which
+/// watches it, so a stop is seen at once and nothing wakes on a timer.
 class Stop {
  public:
   [[nodiscard]] static std::expected<Stop, std::string> make();
@@ -32,18 +31,15 @@ class Stop {
   [[nodiscard]] bool requested() const;
 
   /// Waits until one of `watched` is ready, `deadline` passes, the client
-  /// connected on `client` (when it is not -1) hangs up, or a stop is asked
-  /// for; a stop comes first.
+  /// on `client` (unless -1) hangs up, or a stop is asked for (first).
   [[nodiscard]] Waited wait(std::span<pollfd> watched, Deadline deadline = k_no_deadline,
                             int client = -1) const;
-  /// The same, for one descriptor and `events`.
   [[nodiscard]] Waited wait(int fd, short events, Deadline deadline = k_no_deadline,
                             int client = -1) const {
     pollfd watched{fd, events, 0};
     return wait(std::span(&watched, 1), deadline, client);
   }
 
-  /// For poll, with POLLIN.
   [[nodiscard]] int fd() const { return m_fd.get(); }
 
  private:
@@ -52,36 +48,31 @@ class Stop {
   zelko_ipc::Fd m_fd;
 };
 
-/// The signals that would end the process, which stop the sim cleanly
-/// instead: a terminal that closes, Ctrl-C, a quit key, kill, and those
-/// whose default is to end it (SIGUSR1, SIGUSR2, SIGALRM).
+/// The catchable signals that would end the process: they stop the sim.
 inline constexpr int k_stop_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,
                                          SIGUSR1, SIGUSR2, SIGALRM};
 
-/// Turns each of k_stop_signals into a request of `stop`,
-/// which must outlive the process's handling of signals. SIGPIPE is
-/// ignored (a closed reader is an error to handle), and so are SIGTTOU and
-/// SIGTTIN: a sim in the background of a terminal (`stty tostop`) is never
-/// stopped for writing or asking there.
+/// Turns each of k_stop_signals into a request of `stop`, which must
+/// outlive signal handling. SIGPIPE, SIGTTOU and SIGTTIN are ignored: a
+/// closed reader is an error to handle, and a sim in the background of a
+/// terminal is never stopped for writing or asking there.
 void catch_stop_signals(const Stop& stop);
 
-/// Gives k_stop_signals back their default, which ends the process at once:
-/// for a sim that could not start and has nothing left to clean up.
+/// Gives k_stop_signals back their default: for a sim that could not
+/// start and has nothing to clean up.
 void stop_at_once_on_signals();
 
-/// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
-/// nothing the sim opens later takes their place.
+/// Opens /dev/null on each of descriptors 0 to 2 that is closed.
 void open_standard_descriptors();
 
-/// Watches one client's connection for a hang-up while the phone's user
-/// decides: the client may leave, and the sim may stop, before they have.
+/// Watches one client's connection for a hang-up, and the sim for a
+/// stop, while the phone's user decides.
 class HangUpWatch {
  public:
   HangUpWatch(int connection, const Stop& stop) : m_connection(connection), m_stop(stop) {}
 
-  /// Waits `time`; false when the client closed the connection, or the
-  /// sim is stopping, before it passed. A client that only shut its
-  /// sending side stays.
+  /// Waits `time`; false when the client hung up (shutting its sending
+  /// side alone is no hang-up) or the sim is stopping before it passed.
   [[nodiscard]] bool stays_for(std::chrono::milliseconds time) const;
 
   /// False once the client has left or the sim is stopping; never waits.

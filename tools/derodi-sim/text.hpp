@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Text the sim writes: messages, and what another program chose, shown so
-// that nobody can be misled by it.
+// Text the sim reads (files, words) and writes: messages, and what another
+// program chose, shown so that nobody can be misled by it.
+
+#include <fcntl.h>
 
 #include <cstddef>
+#include <expected>
 #include <string>
 #include <string_view>
 
 namespace derodi_sim {
 
-/// The texts one after the other, in a new string. (Used for messages
-/// rather than chains of "literal" + temporary, which g++ 12 at -O3 warns
-/// about falsely on some targets.)
+/// The texts one after the other (g++ 12 warns falsely about chains of
+/// "literal" + temporary at -O3 on some targets).
 template <class... Texts>
 [[nodiscard]] std::string concat(const Texts&... texts) {
   std::string out;
@@ -20,39 +22,43 @@ template <class... Texts>
   return out;
 }
 
-/// `text` between single quotation marks, as the sim's answers to clients
-/// name things (the client shows them safely).
+/// `text` in single quotes, for answers to clients (which show it safely).
 [[nodiscard]] inline std::string quoted(std::string_view text) {
   return concat("'", text, "'");
 }
 
-/// The sim's one word splitter: the next word of `text` from `at`, words
-/// being separated by any run of `separators` (blanks by default), and
-/// `at` moved past it; empty at the end.
+/// The sim's word splitter: the next word of `text` from `at` (words are
+/// separated by runs of `separators`), `at` moved past it; empty at the end.
 std::string_view next_word(std::string_view text, std::size_t& at,
                            std::string_view separators = " \t");
 
-/// How much of one foreign text a line shows: characters, and four bytes
-/// a character of what shows them (an escape is one character of up to
-/// ten bytes).
+/// How many characters of one foreign text a line shows.
 inline constexpr std::size_t k_field_characters = 64;
 
-/// `text` that another program chose (a user name, a namespace, a key or
-/// program name, a path, a host name), as the sim's lines show it: between
-/// single quotes, with a quote or a backslash in it escaped by a backslash,
-/// the characters unsafe to show (zelko_ipc::is_unsafe_to_show) as \xHH or
-/// \u{HHHH} (bytes that are no UTF-8 as \xHH), and at most `characters` of
-/// it in four times as many bytes. A longer text is cut between two
-/// characters, and "..." and its whole size in bytes follow the closing
-/// quote. Nothing in it can end the quotation, hide, or make a line longer
-/// than the field.
+/// `text` another program chose, as the sim's lines show it: in single
+/// quotes, a quote or backslash escaped by a backslash, characters unsafe
+/// to show as \xHH or \u{HHHH} (bytes that are no UTF-8 as \xHH), at most
+/// `characters` of it in four times as many bytes; a longer text is cut
+/// between characters and followed by "... (N bytes)".
 [[nodiscard]] std::string foreign(std::string_view text,
                                   std::size_t characters = k_field_characters);
 
-/// Why `name` cannot name a key on the phone, in the phone's own words, or
-/// nothing when it can. A name must be UTF-8, hold more than white space,
-/// at most k_field_characters characters, and no character unsafe to show:
-/// whoever reads it must see all of it.
+/// Why `name` cannot name a key on the phone (it must be UTF-8, more than
+/// white space, at most k_field_characters characters, none unsafe to
+/// show), or nothing when it can.
 [[nodiscard]] std::string name_fault(std::string_view name);
+
+/// The sim's one way to read a file: at most `limit` bytes of `path`
+/// (relative to `directory`), a regular file only; or why not.
+[[nodiscard]] std::expected<std::string, std::string> read_regular_file(int directory,
+                                                                        const std::string& path,
+                                                                        std::size_t limit);
+
+/// read_regular_file's text, empty when the file cannot be read.
+[[nodiscard]] std::string read_small_file(int directory, const std::string& path,
+                                          std::size_t limit = 4096);
+
+/// The first line of what read_small_file gives, without its newline.
+[[nodiscard]] std::string first_line(int directory, const std::string& path);
 
 }  // namespace derodi_sim

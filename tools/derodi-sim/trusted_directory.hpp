@@ -9,22 +9,17 @@
 
 namespace derodi_sim {
 
-/// A directory the sim keeps its sockets or keys in, trusted as the path
-/// that names it will be followed by the shell, the kernel and every
-/// client: component by component from "/" (a relative path from the
-/// working directory, whose own chain up to "/" is checked too), each step
-/// opened relative to the last, so that what is checked is what is opened.
-/// Every directory passed through is owned by root or the sim's user and
-/// writable by nobody else unless it is sticky; a symbolic link met on the
-/// way is root's or the user's (so it stands in such a directory) before it
-/// is followed; nothing is on /proc. The directory itself is the user's
-/// and writable by nobody else. Every later operation is relative to its
-/// descriptor, so no rename or re-pointed link can swap it.
+/// A directory the sim keeps its sockets or keys in, trusted as its path
+/// will be followed: component by component from "/" (or, for a relative
+/// path, from the working directory, whose chain up to "/" passes too),
+/// each step opened relative to the last. Every directory on the way is
+/// root's or the user's and writable by nobody else unless sticky; a link
+/// on the way is root's or the user's; nothing is on /proc; the directory
+/// itself is the user's alone. Later work is relative to its descriptor.
 class TrustedDirectory {
  public:
-  /// Walks `path`, making nothing: a missing last component passes, and is
-  /// made by make(). On failure, one line naming the path, the component
-  /// and what is wrong with it.
+  /// Walks `path`, making nothing (a missing last component is left to
+  /// make()); or one line naming the component and what is wrong.
   [[nodiscard]] static std::expected<TrustedDirectory, std::string> find(const std::string& path);
 
   /// Makes the directory with mode 0700 when find() found it missing.
@@ -35,16 +30,16 @@ class TrustedDirectory {
   /// The path as it was given, for messages and for clients.
   [[nodiscard]] const std::string& path() const { return m_path; }
 
-  /// A path to `name` in it by way of its descriptor, for the calls that
-  /// take nothing but a path (bind, connect, mkdtemp).
+  /// A path to `name` in it through its descriptor, for calls that take
+  /// only a path (bind, connect, mkdtemp).
   [[nodiscard]] std::string through_fd(std::string_view name) const;
 
-  /// Takes the directory's lock, held while it is open; false when another
-  /// process holds it.
+  /// Takes the directory's lock for as long as it is open; false when
+  /// another process holds it.
   [[nodiscard]] bool lock() const;
 
-  /// Makes a new directory in it, mode 0700, named `prefix` and six random
-  /// characters; its name.
+  /// Makes a new directory in it (0700, `prefix` and six random
+  /// characters) and gives its name.
   [[nodiscard]] std::expected<std::string, std::string> make_private(std::string_view prefix) const;
 
   /// Removes `name` in it, and what it holds, never following a link.
