@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "agent.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,12 +23,14 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view k_socket = "/socket";
 
+// A line of the agent's is shown up to this many characters.
+constexpr std::size_t k_shown_characters = 200;
+
 // How long the agent has to start listening, and to stop.
 constexpr auto k_start_time = 10s;
 constexpr auto k_stop_time = 1s;
 
-// Waits until the stream `fd` ends or `limit` passes; true when it ended.
-// (The sim is stopping: this wait is one a stop does not cut short.)
+// Whether the stream `fd` ends within `limit` (a wait no stop cuts short).
 bool wait_for_end(int fd, std::chrono::milliseconds limit) {
   const Deadline deadline = std::chrono::steady_clock::now() + limit;
   pollfd watched{fd, POLLIN, 0};
@@ -72,7 +72,7 @@ std::expected<Agent, std::string> Agent::start(const TrustedDirectory& directory
   }
   // What it said on standard error says why.
   std::string why;
-  const OutputStream errors{agent.errors(), &why};
+  const OutputStream errors{agent.m_errors.get(), &why};
   (void)read_output(std::span(&errors, 1), stop, std::chrono::steady_clock::now() + 200ms, -1,
                     true);
   while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) {
@@ -98,8 +98,7 @@ std::string Agent::socket_path() const {
 
 std::expected<std::string, std::string> Agent::add(const TrustedDirectory& keys, const Key& key,
                                                    const Stop& stop) const {
-  // ssh-add runs among the keys, and reaches the agent's directory by the
-  // descriptor it is passed.
+  // ssh-add reaches the agent's directory by the descriptor it is passed.
   const std::string socket =
       concat("/proc/self/fd/", std::to_string(k_passed_fd), "/", m_name, k_socket);
   return run_captured({"ssh-add", "-q", key.file}, {"SSH_AUTH_SOCK=" + socket},
@@ -111,8 +110,7 @@ void Agent::stop() {
     ::kill(m_pid, SIGTERM);
     // Its standard error ends when the agent and its guardian have gone.
     if (!wait_for_end(m_errors.get(), k_stop_time)) {
-      // The guardian and the agent share a process group; the guardian is
-      // killed by name too, so that the wait below always ends.
+      // Their group, and the guardian by name, so that the wait always ends.
       ::kill(-m_pid, SIGKILL);
       ::kill(m_pid, SIGKILL);
     }
@@ -126,35 +124,23 @@ void Agent::stop() {
   }
 }
 
-namespace {
-
-// A line of the agent's is shown up to this many characters; what it would
-// send beyond a line this long is told as such.
-constexpr std::size_t k_line_characters = 200;
-
-}  // namespace
-
-bool AgentErrors::read_from(int fd) {
-  char chunk[4096];
-  const ssize_t got = ::read(fd, chunk, sizeof chunk);
-  if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-    return true;
-  }
-  if (got <= 0) {
-    return false;
-  }
-  m_pending.append(chunk, static_cast<std::size_t>(got));
-  std::size_t end;
-  while ((end = m_pending.find('\n')) != std::string::npos || m_pending.size() > 4096) {
-    end = std::min(end, m_pending.size());
-    std::string_view line = std::string_view(m_pending).substr(0, end);
-    line = line.substr(0, line.find_last_not_of('\r') + 1);
-    if (!m_quiet) {
-      m_log.write(concat("derodi-sim: agent: ", foreign(line, k_line_characters)));
+std::expected<void, std::string> Agent::tell_errors(Log& log, bool quiet, const Stop& stop) const {
+  std::string said;
+  const OutputStream errors{m_errors.get(), &said};
+  while (read_output(std::span(&errors, 1), stop, k_no_deadline, -1, true) == Waited::ready) {
+    const std::size_t end = said.find('\n');
+    if (end == std::string::npos && said.size() < k_line_limit) {
+      stop.request();
+      return std::unexpected(std::string("the ssh-agent has exited; stopping"));
     }
-    m_pending.erase(0, std::min(end + 1, m_pending.size()));
+    std::string_view line = std::string_view(said).substr(0, end);
+    line = line.substr(0, line.find_last_not_of('\r') + 1);
+    if (!quiet) {
+      log.write(concat("derodi-sim: agent: ", foreign(line, k_shown_characters)));
+    }
+    said.erase(0, end == std::string::npos ? end : end + 1);
   }
-  return true;
+  return {};
 }
 
 }  // namespace derodi_sim

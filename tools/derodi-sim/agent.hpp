@@ -35,8 +35,11 @@ class Agent {
   /// Where the sim connects to the agent.
   [[nodiscard]] std::string socket_path() const;
 
-  /// The agent's standard error; it ends when the agent has exited.
-  [[nodiscard]] int errors() const { return m_errors.get(); }
+  /// Tells `log` what the agent says on its standard error, a line at a
+  /// time (unless `quiet`), until a stop is asked for (nothing) or the
+  /// agent exits (why the sim stops).
+  [[nodiscard]] std::expected<void, std::string> tell_errors(Log& log, bool quiet,
+                                                             const Stop& stop) const;
 
   /// Stops the agent (killed if it has not ended after a moment) and
   /// removes its directory.
@@ -50,20 +53,6 @@ class Agent {
   pid_t m_pid = -1;  // the guardian's, which is also the group's
   zelko_ipc::Fd m_errors;
   std::string m_name;  // of its directory
-};
-
-/// Tells what the agent says on its standard error, a line at a time.
-class AgentErrors {
- public:
-  AgentErrors(Log& log, bool quiet) : m_log(log), m_quiet(quiet) {}
-
-  /// Reads what `fd` has; false once it has ended.
-  bool read_from(int fd);
-
- private:
-  Log& m_log;
-  bool m_quiet;
-  std::string m_pending;
 };
 
 }  // namespace derodi_sim

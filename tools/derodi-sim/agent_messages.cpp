@@ -9,8 +9,7 @@ namespace derodi_sim {
 
 namespace {
 
-// Takes the protocol's pieces off the front of a message; every reader
-// fails, leaving nothing taken, when the message ends too soon.
+// Takes the protocol's pieces off the front of a message, or fails.
 class Reader {
  public:
   explicit Reader(std::string_view bytes) : m_rest(bytes) {}

@@ -3,7 +3,6 @@
 // What the agent protocol's messages say, as far as the phone tells of
 // them. Readers of untrusted bytes: anything malformed is nothing.
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -24,15 +24,13 @@ namespace derodi_sim {
 
 namespace {
 
-// The agent protocol frames its messages as the control protocol does: a
-// 4-byte big-endian length, then the message, whose first byte is its type.
+// Agent messages are framed as control ones; the first byte is the type.
 constexpr std::uint32_t k_max_message_length = 256 * 1024;
 
 // How long the private agent may take over one answer.
 constexpr std::chrono::seconds k_agent_time{10};
 
-// The hosts a destination names: the nearest, and at most this many it was
-// reached through; more are counted.
+// How many hosts a login was reached through are named; more are counted.
 constexpr std::size_t k_hops_shown = 2;
 
 // A host the connection was bound to, once the agent accepted the bind.
@@ -59,17 +57,15 @@ std::string proc_file(pid_t pid, std::string_view name) {
   return concat("/proc/", std::to_string(pid), "/", name);
 }
 
-// The executable process `pid` runs, or nothing when the system does not
-// tell (another user's process).
+// The executable process `pid` runs, or nothing (another user's process).
 std::string executable(pid_t pid) {
   char target[4096];
   const ssize_t size = ::readlink(proc_file(pid, "exe").c_str(), target, sizeof target);
   return size > 0 ? std::string(target, static_cast<std::size_t>(size)) : std::string();
 }
 
-// "'NAME' (EXECUTABLE" for process `pid`, or "'NAME' (really EXECUTABLE"
-// when the name it gave itself is not its executable's (the kernel keeps
-// 15 bytes of a name).
+// "'NAME' (EXECUTABLE", "really" before one whose name (15 bytes of it)
+// the process did not give itself.
 std::string named(pid_t pid) {
   const std::string name = first_line(AT_FDCWD, proc_file(pid, "comm"));
   const std::string path = executable(pid);
@@ -84,8 +80,7 @@ std::string named(pid_t pid) {
   return text.append(foreign(path));
 }
 
-// The parent's id, from /proc/PID/stat: after the name in parentheses
-// (which may itself hold anything), the state and then the parent's id.
+// The parent's id, from /proc/PID/stat, after the name (which may hold anything).
 pid_t parent_of(pid_t pid) {
   const std::string stat = first_line(AT_FDCWD, proc_file(pid, "stat"));
   const std::size_t end = stat.rfind(')');
@@ -123,9 +118,8 @@ Peer describe_peer(int connection) {
   return Peer{who, command_line(pid)};
 }
 
-// A verified host as the user knows it: by its names in a known_hosts
-// file, which a hashed entry gives only for a name the requesting ssh was
-// given; by its key's fingerprint when it is in none.
+// A verified host as known_hosts names it (a hashed entry only by a name
+// the requesting ssh was given), or by its key's fingerprint.
 Hop named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& route) {
   const auto candidates = host_names_on_command_line(peer.arguments);
   const char* forwarded = bind.forwarding ? ", agent forwarded" : "";
@@ -149,9 +143,8 @@ Hop named_host(const SessionBind& bind, const Peer& peer, const AgentRoute& rout
   return hop;
 }
 
-// Where a login with `session_id` goes: the hop the agent accepted for that
-// session, then the hops it was reached through, nearest first; nothing
-// when the agent verified no host for it.
+// Where a login with `session_id` goes, then the hops it was reached
+// through, nearest first; nothing when the agent verified no host for it.
 std::optional<std::string> verified_destination(const std::vector<Hop>& hops,
                                                 std::string_view session_id,
                                                 std::optional<Destination>& destination) {
@@ -220,8 +213,7 @@ void serve_agent(int connection, const AgentRoute& route, Phone& phone, const St
       return;
     }
     const char type = message->empty() ? 0 : message->front();
-    // The keys are the phone's: listing and signing only. Adding, removing,
-    // locking and anything else (an empty message too) is refused.
+    // Listing and signing only: adding, removing, locking... are refused.
     bool refused = type != k_request_identities && type != k_sign_request && type != k_extension;
     if (type == k_sign_request) {
       const auto request = sign_request(*message);
@@ -243,8 +235,7 @@ void serve_agent(int connection, const AgentRoute& route, Phone& phone, const St
     if (!reply) {
       return;
     }
-    // A destination counts only once the agent has checked the host's
-    // signature over the session and accepted the bind.
+    // A host counts once the agent has checked its signature of the session.
     const auto bind = session_bind(*message);
     if (bind && *reply == std::string_view(&k_agent_success, 1)) {
       hops.push_back(named_host(*bind, the_peer(), route));

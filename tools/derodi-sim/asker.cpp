@@ -47,8 +47,7 @@ Waited show(int terminal, std::string_view text, const HangUpWatch& client,
 }  // namespace
 
 std::expected<Asker, std::string> Asker::open() {
-  // Its own open file description, so not blocking changes nothing for
-  // anyone else on the terminal.
+  // Its own open file description: not blocking is for the sim alone.
   zelko_ipc::Fd terminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!terminal) {
     return std::unexpected("--ask needs a terminal to ask on: " +

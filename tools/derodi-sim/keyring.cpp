@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "keyring.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,8 +23,7 @@ constexpr std::string_view k_comment_suffix = "@zelko-phone";
 constexpr std::string_view k_made_prefix = "generated-";
 constexpr std::string_view k_making_prefix = ".making.";
 
-// The words of an authorized_keys line: its type, and its comment (what
-// follows the key, to the end).
+// An authorized_keys line's type, and its comment (all after the key).
 std::string key_type(std::string_view line) {
   std::size_t at = 0;
   return std::string(next_word(line, at));
@@ -77,9 +74,8 @@ std::optional<std::uint64_t> made_number(std::string_view file) {
   return n;
 }
 
-// The numbers of the keys make_new_key made in `directory`, in order; the
-// leftovers of a sim killed while it made one are removed. Fails rather
-// than give a listing cut short, which would lose keys.
+// The numbers of the keys make_new_key made, in order (a listing cut short
+// would lose keys); leftovers of a sim killed while it made one go.
 std::expected<std::vector<std::uint64_t>, std::string> made_keys(
     const TrustedDirectory& directory) {
   std::vector<std::uint64_t> made;
@@ -166,8 +162,7 @@ std::expected<PhoneKeys, std::string> load_phone_keys(const TrustedDirectory& di
 std::expected<Key, std::string> make_new_key(const TrustedDirectory& directory,
                                              const std::string& type, std::uint32_t bits,
                                              const std::string& name, const HangUpWatch& client) {
-  // Made aside, in a directory of its own, then linked in under a free
-  // name: link never replaces a file that is there.
+  // Made aside, then linked in under a free name (link replaces nothing).
   auto scratch = directory.make_private(k_making_prefix);
   if (!scratch) {
     return std::unexpected(scratch.error());

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// known_hosts as OpenSSH writes it: "[@marker] names keytype base64 [comment]",
-// names either a comma-separated list or "|1|" base64(salt) "|" base64(HMAC-SHA1).
+// known_hosts lines: "[@marker] names keytype base64 [comment]", the names
+// a list ("a,b") or hashed ("|1|" base64(salt) "|" base64(HMAC-SHA1)).
 
 #include "known_hosts.hpp"
 
@@ -65,8 +65,7 @@ std::optional<Entry> entry_of(std::string_view line) {
   return Entry{revoked, names, std::move(*blob)};
 }
 
-// Whether an entry's `names` name `name`: one of a plain list, or what a
-// hashed one hashes.
+// Whether an entry's `names`, listed or hashed, name `name`.
 bool names_name(std::string_view names, std::string_view name) {
   if (names.starts_with("|1|")) {
     return hashes_to(names, name);
@@ -82,7 +81,7 @@ bool names_name(std::string_view names, std::string_view name) {
 }
 
 // Calls `visit(entry, file, line number)` for every host key line of
-// `files`, until it returns true; tells `unread` of a file it cannot read.
+// `files` until it returns true; `unread` is told of a file left out.
 template <class Visit>
 void each_entry(std::span<const std::string> files, std::vector<std::string>& unread, Visit visit) {
   for (const std::string& file : files) {

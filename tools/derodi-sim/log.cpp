@@ -3,18 +3,15 @@
 
 #include <limits.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
+#include <span>
 
 #include "text.hpp"
 #include "zelko/ipc/daemon_io.hpp"
 
 namespace derodi_sim {
-
-Log::State::State(int log_fd) : fd(log_fd), give_up(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 Log::Log(int fd)
     : m_state(std::make_shared<State>(fd)), m_writer([state = m_state] { run(state); }) {}
@@ -24,9 +21,8 @@ Log::~Log() {
 }
 
 void Log::write(std::string line) {
-  // A line no longer than a pipe takes at once never waits half written.
-  // The sim's lines are made to fit; should one not, it is cut between
-  // two characters, and says so.
+  // A line a pipe takes at once never waits half written: a longer one
+  // (the sim's lines are made to fit) is cut between characters.
   if (line.size() >= PIPE_BUF) {
     std::size_t end = PIPE_BUF - 4;
     while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
@@ -77,11 +73,8 @@ bool Log::write_out(State& state, const std::string& line) {
   std::size_t done = 0;
   while (done < line.size()) {
     // A stop does not cut this wait short: the stop has lines to tell.
-    pollfd room[2] = {{state.fd, POLLOUT, 0}, {state.give_up.get(), POLLIN, 0}};
-    (void)zelko_ipc::daemon::wait_until(room, zelko_ipc::daemon::k_no_deadline);
-    if (room[1].revents != 0) {
-      return false;
-    }
+    pollfd room{state.fd, POLLOUT, 0};
+    (void)zelko_ipc::daemon::wait_until(std::span(&room, 1), zelko_ipc::daemon::k_no_deadline);
     const ssize_t written = ::write(state.fd, line.data() + done, line.size() - done);
     if (written < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
@@ -103,14 +96,9 @@ void Log::stop(std::chrono::milliseconds grace) {
   std::unique_lock lock(state.mutex);
   state.stopping = true;
   state.changed.notify_all();
-  if (!state.changed.wait_for(lock, grace, [&] { return state.done; })) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(state.give_up.get(), &one, sizeof one);
-    state.changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return state.done; });
-  }
-  const bool done = state.done;
+  const bool done = state.changed.wait_for(lock, grace, [&] { return state.done; });
   lock.unlock();
-  // A writer still in a write keeps the state alive until the process ends.
+  // A writer still waiting keeps the state alive until the process ends.
   if (done) {
     m_writer.join();
   } else {

@@ -8,10 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
-
-#include "zelko/ipc/fd.hpp"
 
 namespace derodi_sim {
 
@@ -35,10 +32,9 @@ class Log {
   // Shared with the writer, which may outlive the log when a write of its
   // never returns (a terminal held with Ctrl-S).
   struct State {
-    explicit State(int log_fd);
+    explicit State(int log_fd) : fd(log_fd) {}
     int fd;
-    zelko_ipc::Fd give_up;  // readable once a stop gives up on the writer
-    std::mutex mutex;       // guards what follows
+    std::mutex mutex;  // guards what follows
     std::condition_variable changed;
     std::deque<std::string> lines;
     std::size_t dropped = 0;

@@ -2,7 +2,6 @@
 // derodi-sim: a stand-in for the derodi daemon with one simulated phone:
 // its start, on directories it trusts, and its stop.
 
-#include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -30,8 +29,7 @@ namespace derodi_sim {
 
 namespace {
 
-// What the sim starts on, found before it touches anything: every path it
-// is to use passes, and the terminal it is to ask on is there.
+// What the sim starts on, found before it touches anything.
 struct Found {
   TrustedDirectory zelko;
   std::optional<std::expected<TrustedDirectory, std::string>> state;  // none for the default one
@@ -50,8 +48,7 @@ std::string home() {
   return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
 }
 
-// The destinations --trust-destination names, by the keys the user's
-// known_hosts files hold for them.
+// The destinations --trust-destination names, by their known host keys.
 std::expected<std::vector<Destination>, std::string> named_destinations(
     const Options& options, const std::vector<std::string>& files,
     std::vector<std::string>& notes) {
@@ -106,21 +103,8 @@ std::expected<Found, std::string> find_before_starting(const Options& options,
                std::move(files),  std::move(*trusted), std::move(notes)};
 }
 
-// Waits until a stop is asked for or the agent dies, telling what the
-// agent says meanwhile. Returns why it stopped: nothing for a stop.
-std::expected<void, std::string> wait_for_the_end(const Stop& stop, const Agent& agent,
-                                                  AgentErrors& errors) {
-  while (stop.wait(agent.errors(), POLLIN) != Waited::stopping) {
-    if (!errors.read_from(agent.errors())) {
-      stop.request();
-      return std::unexpected(std::string("the ssh-agent has exited; stopping"));
-    }
-  }
-  return {};
-}
-
-// Runs the sim as `options` say until a stop signal, or until its agent
-// dies; why it could not start or had to stop, as one line.
+// Runs the sim until a stop or its agent's end; why it could not start or
+// had to stop.
 std::expected<void, std::string> simulate(const Options& options) {
   const std::string zelko_path = options.runtime_dir + "/zelko";
   const std::string control_path = zelko_path + "/control.sock";
@@ -138,9 +122,8 @@ std::expected<void, std::string> simulate(const Options& options) {
     return made;
   }
   const TrustedDirectory& zelko = found->zelko;
-  // One sim per runtime directory, even when two start at the same instant:
-  // the one that cannot take its lock, like one that finds a daemon
-  // answering, touches nothing.
+  // One sim per runtime directory: one that cannot take the lock, or finds
+  // a daemon answering, touches nothing.
   if (!zelko.lock() || zelko_ipc::connect_unix(zelko.through_fd("control.sock"))) {
     return std::unexpected("a daemon already answers on " + control_path);
   }
@@ -160,15 +143,13 @@ std::expected<void, std::string> simulate(const Options& options) {
   const auto remove_state = [](const TrustedDirectory* in) { in->remove(k_default_state_name); };
   const std::unique_ptr<const TrustedDirectory, decltype(remove_state)> own_state(
       options.state_dir_is_default && !options.keep_state ? &zelko : nullptr, remove_state);
-  // The real agent listens where only the sim goes; SSH clients reach it
-  // through the endpoint, which asks the phone about signatures. It starts
-  // before any thread does: it is forked.
+  // SSH clients reach the real agent through the endpoint, which asks the
+  // phone. It is forked, so it starts before any thread does.
   auto agent = Agent::start(zelko, *stop);
   if (!agent) {
     return std::unexpected(agent.error());
   }
   Log log(STDERR_FILENO);
-  AgentErrors agent_errors(log, options.behaviour.quiet);
   auto keys = load_phone_keys(*state, *stop);
   if (!keys) {
     return std::unexpected(keys.error());
@@ -208,9 +189,9 @@ std::expected<void, std::string> simulate(const Options& options) {
       log.write("derodi-sim: cannot write the ready file: " + why);
     });
   }
-  auto ended = wait_for_the_end(*stop, *agent, agent_errors);
-  // Nothing is granted from now on; every client waiting is let go, and the
-  // agent goes first, so that no proxy waits on it.
+  auto ended = agent->tell_errors(log, options.behaviour.quiet, *stop);
+  // Nothing is granted from now on; the agent goes first, so that no
+  // proxy waits on it.
   ready.reset();
   agent->stop();
   control.stop();
@@ -221,8 +202,7 @@ std::expected<void, std::string> simulate(const Options& options) {
   return ended;
 }
 
-// The --ready-file of arguments that may not parse, for a sim that cannot
-// start to let its reader go.
+// The --ready-file of arguments that may not parse.
 std::string ready_file_named(const std::vector<std::string_view>& arguments) {
   for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
     if (arguments[i] == "--ready-file") {

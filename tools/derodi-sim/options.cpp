@@ -15,56 +15,37 @@ USAGE:
 Simulates one paired phone with real OpenSSH keys, served by a real ssh-agent
 behind $XDG_RUNTIME_DIR/zelko/agent.sock, where every signature asks the phone
 first, and answers zelko-cli on $XDG_RUNTIME_DIR/zelko/control.sock until
-SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2 or SIGALRM.
-The phone decides on its own (after --approval-delay) or asks you (--ask), and
-tells each decision on standard error with what is signed, the key, and the
-program that asked (text another program chose is quoted and escaped):
-    derodi-sim: phone: approved: signature with 'work' SHA256:...: ssh login
-    as 'me' to 'github.com' (host key verified, known_hosts line 12), asked
-    by 'ssh' ('/usr/bin/ssh', pid 4242), from 'bash' ('/usr/bin/bash')
-A host is named once the agent has verified its key (OpenSSH 8.9 and later),
-as ~/.ssh/known_hosts or /etc/ssh/ssh_known_hosts names it ("host key REVOKED"
-for a key an @revoked line names).
-
-A destination is trusted deliberately: named with --trust-destination, or on
-the phone (with --ask, a verified login offers y to approve once, t to approve
-and trust the host from now on). The list is kept in the state directory.
-An authorization window (at most a week) covers the scope chosen on the phone:
-trusted destinations, git signatures (SSHSIG, namespace git), or both; with
---ask you choose, unattended the phone grants every trusted destination and
-git, and no window while none is trusted. A window never covers a revoked host
-key, nor a signature asked through a forwarded agent.
-
-Every directory from / to $XDG_RUNTIME_DIR/zelko and to the --state-dir, links
-included, must be root's or its user's and writable by nobody else (a sticky
-one, like /tmp, excepted), the last its user's alone, or the sim does not
-start. Its ssh-agent listens in a new private directory there: your own
-processes can reach it and sign without the phone. Through the endpoint, SSH
-clients list keys and sign; adding, removing and locking are refused. One sim
-runs per runtime directory, and one per state directory.
+SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2 or SIGALRM. The phone
+decides on its own or asks you (--ask), and tells each decision on standard
+error: what is signed (a login names its host as known_hosts does, once the
+agent has verified its key), with which key, and which program asked.
+A destination is trusted with --trust-destination or on the phone (--ask); an
+authorization window covers the scope chosen on the phone: trusted
+destinations, git signatures, or both (unattended: all of them). A window
+never covers a revoked host key, nor a signature through a forwarded agent.
+Every directory from / to $XDG_RUNTIME_DIR/zelko and the --state-dir, links
+included, must be root's or its user's and writable by nobody else (sticky
+ones excepted), the last its user's alone. The README tells the rest.
 
 FLAGS:
     --runtime-dir DIR           Use DIR instead of $XDG_RUNTIME_DIR
-    --state-dir DIR             Keep the phone's keys (those it makes too) in
-                                DIR, and load them at the next start (default:
-                                a directory in the runtime one, removed on exit)
+    --state-dir DIR             Keep the phone's keys in DIR, and load them at
+                                the next start (default: one in the runtime
+                                directory, removed on exit)
     --keep-state                Keep the default state directory on exit too
     --ready-file PATH           Once listening, write the agent endpoint and a
-                                newline to PATH as a shell's ">" would (read it
-                                from a FIFO to wait: a failed start ends it)
-    --ask                       Ask on this terminal about every approval and a
-                                window's scope (no answer, or a terminal that
-                                does not take the question, within --ask-time
-                                refuses)
+                                newline to PATH (a FIFO to wait on; a sim that
+                                cannot start ends it without a line)
+    --ask                       Ask on this terminal about every approval and
+                                a window's scope
     --ask-time SECONDS          The time to answer (1 to 3600, default 60)
     --stale                     Key metadata is STALE: keys say so, getpub fails
     --refuse                    The phone declines every window and key
-    --trust-destination NAME    Trust the host NAME from the start: the keys
-                                your known_hosts files hold for it, unrevoked
-                                (repeatable; a name with none stops the start)
+    --trust-destination NAME    Trust the host NAME by the keys your known_hosts
+                                files hold for it (repeatable)
     --refuse-signatures         Refuse every signature no window covers
-    --approval-delay SECONDS    The phone takes SECONDS (0 to 3600, default 0)
-                                to answer an approval or a signature
+    --approval-delay SECONDS    The phone decides after SECONDS (0 to 3600,
+                                default 0)
     --quiet                     Print neither the phone's decisions nor the
                                 agent's messages
     -h, --help                  Print this help

@@ -26,8 +26,7 @@ std::string error(std::string_view message) {
   return wire::error_answer(message);
 }
 
-// The expiry, as the phone shows it: the local time of day, with the date
-// when it is not today, and the whole minutes left.
+// The expiry: the local time (and date, unless today) and minutes left.
 std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
   const std::time_t then = Clock::to_time_t(expires);
   const std::time_t today = Clock::to_time_t(now);
@@ -42,13 +41,11 @@ std::string expiry_text(Clock::time_point expires, Clock::time_point now) {
   return concat("expires ", time, " (", std::to_string(left), " min left)");
 }
 
-// Where the destinations the user trusts are kept: one record a line, the
-// host key in base64 and the name.
+// The trusted destinations: a record a line, the host key in base64, the name.
 constexpr std::string_view k_trusted_file = "trusted-destinations";
 
-// The scope's text, names quoted and bounded as the phone's lines have
-// them: "destination 'a'", "destinations 'a', 'b'", "git signatures", or
-// both joined by "and". A host known by several keys is named once.
+// "destination 'a'", "destinations 'a', 'b'", "git signatures", or both
+// joined by "and"; a host known by several keys is named once.
 std::string scope_text(const std::vector<Destination>& destinations, bool git) {
   std::vector<std::string> names;
   for (const Destination& destination : destinations) {
@@ -142,6 +139,16 @@ std::string Phone::answer(const ControlRequest& request, const HangUpWatch& clie
           [&](const ControlRequest::Generate& r) { return generate(r, client); },
       },
       request.value);
+}
+
+std::string Phone::refusal(Decision decision) {
+  return error(decision == Decision::cancelled ? "the request was cancelled"
+                                               : "the request was declined on the phone");
+}
+
+std::vector<Destination> Phone::trusted_now() const {
+  const std::lock_guard lock(m_mutex);
+  return m_trusted;
 }
 
 bool Phone::window_open() const {
@@ -271,8 +278,7 @@ bool Phone::approves_signature(const HangUpWatch& client, const SignatureRequest
     tell(in_window ? "refused, outside the window's scope" : "refused outside a window", asked);
     return false;
   }
-  // Trusting a destination is an act of its own, offered with a login to
-  // one the agent verified.
+  // Trust is offered with a login to a verified destination.
   const bool may_trust = m_asker && signature.destination && !signature.forwarded && !trusted;
   const auto word =
       answer_of(client, asked,
@@ -296,11 +302,7 @@ bool Phone::approves_signature(const HangUpWatch& client, const SignatureRequest
 
 std::expected<Phone::Scope, Phone::Decision> Phone::choose_scope(const HangUpWatch& client,
                                                                  std::string_view asked) const {
-  std::vector<Destination> trusted;
-  {
-    const std::lock_guard lock(m_mutex);
-    trusted = m_trusted;
-  }
+  std::vector<Destination> trusted = trusted_now();
   if (!m_asker) {
     // Unattended, the phone grants every trusted destination and git.
     if (const Decision decided = decide(client, asked, m_behaviour.refuse);
@@ -309,16 +311,15 @@ std::expected<Phone::Scope, Phone::Decision> Phone::choose_scope(const HangUpWat
     }
     return Scope{trusted, true};
   }
-  // Each trusted destination by its number (nine at the most), "a" for
-  // them all, "g" for git signatures, together as "1g" or "ag".
+  // Destinations by number (nine at most) or "a" for all, "g" for git.
   std::string choices = "scope: ";
   trusted.resize(std::min<std::size_t>(trusted.size(), 9));
   for (std::size_t i = 0; i < trusted.size(); ++i) {
     choices.append(std::to_string(i + 1)).append(" ").append(foreign(trusted[i].name)).append(", ");
   }
   choices.append(trusted.empty() ? "" : "a all trusted destinations, ")
-      .append("g git signatures, or several (such as 1g), n refuses [");
-  choices.append(trusted.empty() ? "g/N]" : "1..a g/N]");
+      .append("g git signatures, or several (such as 1g), n refuses [")
+      .append(trusted.empty() ? "g/N]" : "1..a g/N]");
   const auto word = answer_of(client, asked, choices, false);
   if (!word) {
     return std::unexpected(word.error());
@@ -357,21 +358,14 @@ std::string Phone::authorize(std::uint32_t minutes, const HangUpWatch& client) {
     return error(concat("a window can last at most ", std::to_string(k_longest_window),
                         " minutes (a week)"));
   }
-  bool none_trusted = false;
-  {
-    const std::lock_guard lock(m_mutex);
-    none_trusted = m_trusted.empty();
-  }
-  // Unattended, the phone grants every trusted destination: a window
-  // needs one.
-  if (none_trusted && !m_asker) {
+  // Unattended, a window is for every trusted destination: it needs one.
+  if (!m_asker && trusted_now().empty()) {
     tell("refused, no trusted destination", asked);
     return error("no trusted destination has been confirmed on the phone yet");
   }
   auto scope = choose_scope(client, asked);
   if (!scope) {
-    return error(scope.error() == Decision::cancelled ? "the request was cancelled"
-                                                      : "the request was declined on the phone");
+    return refusal(scope.error());
   }
   const std::string granted = scope_text(scope->destinations, scope->git);
   tell("approved", concat(asked, " for ", granted));
@@ -395,8 +389,7 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
     return error("RSA keys must have 2048 to 16384 bits");
   }
   {
-    // The name is held from here on, so that the slow part (approval,
-    // ssh-keygen, ssh-add) runs without the lock.
+    // The name is held, so that the slow part runs without the lock.
     const std::lock_guard lock(m_mutex);
     const bool taken = m_making.contains(request.name) ||
                        std::any_of(m_keys.begin(), m_keys.end(),
@@ -412,18 +405,12 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
   };
   const std::string asked =
       concat("key generation of ", foreign(request.name), " (", request.key_type, ")");
-  switch (decide(client, asked, m_behaviour.refuse)) {
-    case Decision::approved:
-      break;
-    case Decision::refused:
-      release();
-      return error("the request was declined on the phone");
-    case Decision::cancelled:
-      release();
-      return error("the request was cancelled");
+  if (const Decision decided = decide(client, asked, m_behaviour.refuse);
+      decided != Decision::approved) {
+    release();
+    return refusal(decided);
   }
-  // Making a large RSA key takes long: it stops when the client leaves or
-  // the sim stops.
+  // A large RSA key takes long: it stops when the client leaves.
   auto key = make_new_key(m_key_directory, request.key_type,
                           request.bits == 0 ? 4096 : request.bits, request.name, client);
   if (!key) {
@@ -432,15 +419,15 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
       tell(m_stop.requested() ? "approved, then cancelled, the sim is stopping"
                               : "approved, then cancelled, the client left",
            asked);
-      return error("the request was cancelled");
+      return refusal(Decision::cancelled);
     }
     return error(concat("the phone could not make the key: ", key.error()));
   }
   if (auto added = m_agent.add(m_key_directory, *key, m_stop); !added || m_stop.requested()) {
     remove_key_files(m_key_directory, key->file);
     release();
-    return error(added ? std::string("the request was cancelled")
-                       : "the agent refused the new key: " + added.error());
+    return added ? refusal(Decision::cancelled)
+                 : error(concat("the agent refused the new key: ", added.error()));
   }
   {
     const std::lock_guard lock(m_mutex);

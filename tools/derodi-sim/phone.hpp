@@ -105,6 +105,9 @@ class Phone {
   /// The scope the user chooses of the destinations trusted.
   [[nodiscard]] std::expected<Scope, Decision> choose_scope(const HangUpWatch& client,
                                                             std::string_view asked) const;
+  /// The answer to a request that was not approved, as `decision` ended it.
+  [[nodiscard]] static std::string refusal(Decision decision);
+  [[nodiscard]] std::vector<Destination> trusted_now() const;
   [[nodiscard]] bool window_open() const;
   /// The key a request names, as the phone shows it: "'NAME' FINGERPRINT".
   [[nodiscard]] std::string shown_key(std::string_view key_blob) const;

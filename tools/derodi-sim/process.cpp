@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -36,6 +37,22 @@ std::string_view name_of(std::string_view entry) {
 // Names whose values lead an OpenSSH tool to an agent or to a user.
 bool leads_elsewhere(std::string_view name) {
   return name == "SSH_AUTH_SOCK" || name == "SSH_AGENT_PID" || name.starts_with("SSH_ASKPASS");
+}
+
+// The sim's environment without what leads elsewhere, then `settings`
+// ("NAME=value"), each replacing an entry of its name.
+std::vector<std::string> child_environment(const std::vector<std::string>& settings = {}) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view name = name_of(*entry);
+    const bool replaced = std::any_of(settings.begin(), settings.end(),
+                                      [&](const std::string& s) { return name_of(s) == name; });
+    if (!replaced && !leads_elsewhere(name)) {
+      environment.emplace_back(*entry);
+    }
+  }
+  environment.insert(environment.end(), settings.begin(), settings.end());
+  return environment;
 }
 
 // The signals the sim ignores, which its children get back as they were.
@@ -90,7 +107,8 @@ Waited read_output(std::span<const OutputStream> streams, const Stop& stop, Dead
     watched.push_back({stream.fd, POLLIN, 0});
   }
   for (std::size_t open = streams.size(); open > 0;) {
-    if (one_line && streams[0].text->find('\n') != std::string::npos) {
+    const std::string& first = *streams[0].text;
+    if (one_line && (first.find('\n') != std::string::npos || first.size() >= k_line_limit)) {
       break;
     }
     if (const Waited waited = stop.wait(watched, deadline, client); waited != Waited::ready) {
@@ -113,22 +131,6 @@ Waited read_output(std::span<const OutputStream> streams, const Stop& stop, Dead
   return Waited::ready;
 }
 
-std::vector<std::string> child_environment(const std::vector<std::string>& settings) {
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string_view name = name_of(*entry);
-    bool replaced = false;
-    for (const std::string& setting : settings) {
-      replaced = replaced || name_of(setting) == name;
-    }
-    if (!replaced && !leads_elsewhere(name)) {
-      environment.emplace_back(*entry);
-    }
-  }
-  environment.insert(environment.end(), settings.begin(), settings.end());
-  return environment;
-}
-
 std::expected<std::string, std::string> run_captured(const std::vector<std::string>& argv,
                                                      const std::vector<std::string>& settings,
                                                      const RunLimits& limits) {
@@ -139,14 +141,12 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
                            (out_pipe ? err_pipe.error() : out_pipe.error()));
   }
   Spawn spawn;
-  // Into its directory first, before any descriptor is moved onto the one
-  // that names it.
+  // Into its directory before any descriptor is moved onto the one naming it.
   posix_spawn_file_actions_addfchdir_np(spawn.actions(), limits.directory);
   posix_spawn_file_actions_addopen(spawn.actions(), 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(spawn.actions(), (*out_pipe)[1].get(), 1);
   posix_spawn_file_actions_adddup2(spawn.actions(), (*err_pipe)[1].get(), 2);
-  // Copied above the descriptor it becomes first: a dup2 onto itself would
-  // leave it closed on exec.
+  // Copied first: a dup2 onto itself would leave it closed on exec.
   const zelko_ipc::Fd passed(limits.passed < 0 ? -1 : ::fcntl(limits.passed, F_DUPFD_CLOEXEC, 10));
   if (passed) {
     posix_spawn_file_actions_adddup2(spawn.actions(), passed.get(), k_passed_fd);
@@ -195,10 +195,9 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
 
 namespace {
 
-// The guardian: the forked child that sees to it that `argv`'s program ends
-// when the sim does. Execution of a set-group-ID program (Debian's
-// ssh-agent is one) clears the parent-death signal, so the guardian keeps
-// it, runs the program as a child of its own, and passes the signal on.
+// The guardian, which ends `argv`'s program when the sim ends: executing a
+// set-group-ID program (as Debian's ssh-agent is) clears the parent-death
+// signal, so the guardian keeps it and passes it on to its child.
 [[noreturn]] void guard(const std::vector<char*>& argv, const std::vector<char*>& envp, pid_t sim,
                         int directory, int output, int errors) {
   sigset_t signals;
@@ -207,20 +206,16 @@ namespace {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGCHLD);
   ::sigprocmask(SIG_BLOCK, &signals, nullptr);
-  // Told to end when the sim does, SIGKILL included; a sim that is already
-  // gone by now will never tell it.
+  // Told to end when the sim does (unless it is gone already).
   if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != sim) {
     ::_exit(127);
   }
-  // Named apart from the sim, so that stopping the sim by name leaves it to
-  // do its work; and in a process group of its own, so that a signal to the
-  // sim's group (a shell's "kill %1", Ctrl-C) reaches the sim, which then
-  // stops the agent in order.
+  // Named apart from the sim and in a group of its own, so that a signal to
+  // the sim by name or group (Ctrl-C) reaches the sim, which then stops it.
   ::prctl(PR_SET_NAME, "agent-guard");
   ::setpgid(0, 0);
   const int null = ::open("/dev/null", O_RDONLY);
-  // Nothing of the program's reaches the terminal: what it says goes to
-  // the sim, so it can never be stopped for writing there.
+  // Nothing of the program's reaches the terminal: it goes to the sim.
   if (null < 0 || ::fchdir(directory) != 0 || ::dup2(null, 0) < 0 || ::dup2(output, 1) < 0 ||
       ::dup2(errors, 2) < 0) {
     ::_exit(127);

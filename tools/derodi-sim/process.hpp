@@ -14,12 +14,6 @@
 
 namespace derodi_sim {
 
-/// A child's environment: the sim's own without what could lead it to
-/// another agent or a user (SSH_AUTH_SOCK, SSH_ASKPASS...), then
-/// `settings` ("NAME=value"), each replacing an entry of its name.
-[[nodiscard]] std::vector<std::string> child_environment(
-    const std::vector<std::string>& settings = {});
-
 /// How a short-lived program runs: in `directory` (a descriptor), for at
 /// most `time_limit`, ended early when the sim stops or `client` (if any)
 /// leaves; `passed` (if any) becomes its descriptor k_passed_fd.
@@ -32,14 +26,16 @@ struct RunLimits {
 };
 inline constexpr int k_passed_fd = 3;
 
+inline constexpr std::size_t k_line_limit = 4096;
 struct OutputStream {
   int fd;
   std::string* text;
 };
 
 /// Reads each of a child's `streams` into its text until all have ended
-/// (with `one_line`, until the first holds a line), or the sim stops, the
-/// client on `client` (unless -1) leaves, or `deadline` passes.
+/// (with `one_line`, until the first holds a line or k_line_limit bytes),
+/// or the sim stops, the client on `client` (unless -1) leaves, or
+/// `deadline` passes.
 [[nodiscard]] Waited read_output(std::span<const OutputStream> streams, const Stop& stop,
                                  Deadline deadline, int client = -1, bool one_line = false);
 

@@ -43,8 +43,7 @@ ReadyNotice::ReadyNotice(std::string path, std::string line,
 
 ReadyNotice::~ReadyNotice() {
   if (m_delivery.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    // The writer waits in its open for a reader: one that opens and leaves
-    // at once lets it go, and it writes nothing.
+    // A reader that opens and leaves lets the writer go, writing nothing.
     m_given_up = true;
     const zelko_ipc::Fd reader(::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   }

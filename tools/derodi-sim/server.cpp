@@ -38,17 +38,15 @@ void Server::accept_loop() {
     } else if (error == EMFILE || error == ENFILE) {
       turn_away();
     } else if (error == ENOBUFS || error == ENOMEM) {
-      // Out of memory, the connection waits in the backlog: a pause, cut
-      // short by a stop, rather than a spin, before the next try.
+      // Out of memory: a pause rather than a spin before the next try.
       (void)m_stop.wait({}, std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
     }
   }
 }
 
 void Server::turn_away() {
-  // Out of descriptors, the connection would wait in the backlog and keep
-  // the listener readable: the descriptor held back makes room to accept
-  // it and close it at once, so the client sees the end and nothing spins.
+  // Out of descriptors: the one held back makes room to accept the client
+  // and close it at once, so it sees the end and nothing spins.
   m_spare.reset();
   zelko_ipc::Fd turned_away(::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
   turned_away.reset();
@@ -62,22 +60,20 @@ void Server::serve(zelko_ipc::Fd fd) {
   try {
     connection.thread = std::thread([this, &connection] {
       m_handler(connection.fd.get());
-      // Closed at once, so the client sees the end; under the lock, so that
-      // stop() never shuts down a number another connection took since.
+      // Closed under the lock, so that stop() never shuts down a number
+      // another connection took since.
       const std::lock_guard done(m_mutex);
       connection.fd.reset();
       connection.done = true;
     });
   } catch (const std::system_error&) {
-    // No thread to be had: this client is turned away (its connection
-    // closes), the others are served on.
+    // No thread to be had: this client is turned away.
     m_connections.pop_back();
   }
 }
 
 void Server::join_finished() {
-  // A thread marked done has let go of the lock for good: joining it under
-  // the lock never waits for long.
+  // A thread marked done has let go of the lock for good.
   const std::lock_guard lock(m_mutex);
   for (auto at = m_connections.begin(); at != m_connections.end();) {
     if (at->done) {

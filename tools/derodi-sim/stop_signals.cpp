@@ -52,8 +52,7 @@ bool Stop::requested() const {
 
 Waited Stop::wait(std::span<pollfd> watched, Deadline deadline, int client) const {
   std::vector<pollfd> all(watched.begin(), watched.end());
-  // Only a hang-up is looked for on the client's connection (it comes
-  // unasked): anything it sends meanwhile is for whoever reads next.
+  // Only a hang-up is looked for on the client's connection.
   all.push_back({client, 0, 0});
   all.push_back({m_fd.get(), POLLIN, 0});
   const bool ready = zelko_ipc::daemon::wait_until(all, deadline);

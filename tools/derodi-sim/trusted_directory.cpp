@@ -25,8 +25,7 @@ namespace {
 // As many links as the kernel follows in one path.
 constexpr int k_link_limit = 40;
 
-// How each directory on the way is opened: for the walk alone, which needs
-// no more than the kernel's own walk does (the right to search it).
+// How each step is opened: needing, as the kernel does, only to search it.
 constexpr int k_step = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 std::string octal(mode_t mode) {
@@ -53,8 +52,7 @@ struct Step {
   std::string name;
 };
 
-// What a walk finds: the directory, open; or, when its last component is
-// missing, the directory to make it in and its name there.
+// What a walk finds: the directory, or where to make it when it is missing.
 struct Found {
   zelko_ipc::Fd fd;
   zelko_ipc::Fd parent;
@@ -120,9 +118,8 @@ class Walk {
     return Found{std::move(end), {}, {}};
   }
 
-  // A directory on no /proc. Passed through (not `end`): root's or the
-  // user's, and writable by nobody else unless sticky. At the end of the
-  // walk: the user's alone.
+  // Off /proc; passed through, root's or the user's and writable by nobody
+  // else unless sticky; at the `end`, the user's alone.
   std::expected<void, std::string> check(int fd, const std::string& name, bool end) const {
     struct stat info {};
     struct statfs system {};
@@ -132,14 +129,10 @@ class Walk {
     if (system.f_type == PROC_SUPER_MAGIC) {
       return unsafe(concat(subject(name), " is on /proc, the processes' file system"));
     }
-    const std::string uid = std::to_string(::geteuid());
-    if (end && info.st_uid != ::geteuid()) {
+    if (end ? info.st_uid != ::geteuid() : !ours(info.st_uid)) {
       return unsafe(concat(subject(name), " belongs to uid ", std::to_string(info.st_uid),
-                           ", not to uid ", uid));
-    }
-    if (!ours(info.st_uid)) {
-      return unsafe(concat(subject(name), " belongs to uid ", std::to_string(info.st_uid),
-                           ", neither to root nor to uid ", uid));
+                           end ? ", not to uid " : ", neither to root nor to uid ",
+                           std::to_string(::geteuid())));
     }
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (end || (info.st_mode & S_ISVTX) == 0)) {
       return unsafe(concat("others can write to ", subject(name), " (mode ", octal(info.st_mode),
@@ -159,21 +152,18 @@ class Walk {
   // The path's words between slashes, "." and empty ones left out.
   static std::deque<std::string> components(std::string_view path) {
     std::deque<std::string> parts;
-    for (std::size_t at = 0; at <= path.size();) {
-      const std::size_t end = std::min(path.find('/', at), path.size());
-      const std::string_view part = path.substr(at, end - at);
-      if (!part.empty() && part != ".") {
+    std::size_t at = 0;
+    for (auto part = next_word(path, at, "/"); !part.empty(); part = next_word(path, at, "/")) {
+      if (part != ".") {
         parts.emplace_back(part);
       }
-      at = end + 1;
     }
     return parts;
   }
 
-  // The chain a path starts from: "/" for an absolute one, else the
-  // working directory and every directory above it. The root is found by
-  // going up from the working directory, as the kernel does (an emulator
-  // may show "/" as another tree), or else opened by its name.
+  // The chain a path starts from: "/", or the working directory and all
+  // above it. The root is found by going up, as the kernel does (an
+  // emulator may show "/" as another tree), or else opened by name.
   std::expected<void, std::string> start_chain() {
     const bool absolute = m_path.front() == '/';
     std::vector<Step> up;
@@ -211,8 +201,7 @@ class Walk {
     return {};
   }
 
-  // Follows the link `part` of `here`, named `name`, when root or the user
-  // made it: its target's components go before what is `left`.
+  // Follows the link `part` of `here` if root or the user made it.
   std::expected<void, std::string> follow(const Step& here, const std::string& part,
                                           const std::string& name, const struct stat& entry,
                                           std::deque<std::string>& left) {
