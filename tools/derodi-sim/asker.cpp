@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "process.hpp"
 #include "text.hpp"
 #include "zelko/ipc/os_error.hpp"
 
@@ -68,35 +69,27 @@ Asker::Answer Asker::ask(std::string_view question, const HangUpWatch& client,
     return shown == Waited::timed_out ? Answer::not_shown : answer_for(shown);
   }
   std::string line;
-  while (true) {
-    if (const Waited waited = client.stop().wait(terminal, POLLIN, deadline, client.connection());
-        waited != Waited::ready) {
-      // The question is closed on its own line, if the terminal takes it.
-      (void)show(terminal, "\n", client, Clock::now() + std::chrono::milliseconds(100));
-      return answer_for(waited);
-    }
-    char typed[256];
-    const ssize_t got = ::read(terminal, typed, sizeof typed);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-      continue;
-    }
-    if (got <= 0) {
-      return Answer::unanswered;  // the terminal is gone, or the sim is in the background
-    }
-    line.append(typed, static_cast<std::size_t>(got));
-    if (const std::size_t end = line.find('\n'); end != std::string::npos) {
-      std::size_t at = 0;
-      word = next_word(std::string_view(line).substr(0, end), at, " \t\r");
-      for (char& c : word) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      }
-      return Answer::answered;
-    }
-    if (line.size() > 4096) {
-      word.clear();  // no answer is that long
-      return Answer::answered;
-    }
+  const OutputStream typed{terminal, &line};
+  if (const Waited waited =
+          read_output(std::span(&typed, 1), client.stop(), deadline, client.connection(), true);
+      waited != Waited::ready) {
+    // The question is closed on its own line, if the terminal takes it.
+    (void)show(terminal, "\n", client, Clock::now() + std::chrono::milliseconds(100));
+    return answer_for(waited);
   }
+  const std::size_t end = line.find('\n');
+  word.clear();
+  if (end == std::string::npos) {
+    // The terminal is gone (or the sim is in the background), or the line
+    // is longer than any answer.
+    return line.size() < k_line_limit ? Answer::unanswered : Answer::answered;
+  }
+  std::size_t at = 0;
+  word = next_word(std::string_view(line).substr(0, end), at, " \t\r");
+  for (char& c : word) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return Answer::answered;
 }
 
 }  // namespace derodi_sim

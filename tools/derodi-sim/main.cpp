@@ -14,7 +14,6 @@
 
 #include "agent.hpp"
 #include "agent_proxy.hpp"
-#include "control.hpp"
 #include "known_hosts.hpp"
 #include "log.hpp"
 #include "options.hpp"

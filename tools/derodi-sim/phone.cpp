@@ -9,9 +9,12 @@
 #include "agent_messages.hpp"
 #include "text.hpp"
 #include "zelko/ipc/daemon.hpp"
+#include "zelko/ipc/daemon_io.hpp"
+#include "zelko/ipc/frame.hpp"
 #include "zelko/ipc/io.hpp"
 #include "zelko/ipc/overloaded.hpp"
 #include "zelko/ipc/record.hpp"
+#include "zelko/ipc/utf8.hpp"
 
 namespace derodi_sim {
 
@@ -21,6 +24,18 @@ using zelko_ipc::ControlRequest;
 namespace wire = zelko_ipc::daemon;
 using zelko_ipc::Overloaded;
 using Clock = std::chrono::system_clock;
+
+// The largest request the sim reads; real requests are a few bytes long.
+constexpr std::uint32_t k_max_request_length = 64 * 1024;
+
+// A client has this long from connecting to the end of its request.
+constexpr std::chrono::seconds k_request_time{5};
+
+void send_answer(int connection, const std::string& answer) {
+  // A client that does not read its answer in time is dropped.
+  (void)wire::send_all(connection, zelko_ipc::make_frame(answer),
+                       std::chrono::steady_clock::now() + k_request_time);
+}
 
 std::string error(std::string_view message) {
   return wire::error_answer(message);
@@ -436,6 +451,27 @@ std::string Phone::generate(const ControlRequest::Generate& request, const HangU
   }
   tell("approved", concat(asked, ", made ", key->fingerprint));
   return wire::generated_answer(key->public_line, key->fingerprint, key->name);
+}
+
+void serve_control(int connection, Phone& phone, const Stop& stop) {
+  const auto deadline = std::chrono::steady_clock::now() + k_request_time;
+  const auto body = wire::read_frame(connection, k_max_request_length, deadline);
+  if (!body) {
+    if (body.error().stage == zelko_ipc::FrameError::Stage::too_long) {
+      send_answer(connection, error("request too large"));
+    }
+    return;
+  }
+  if (!zelko_ipc::is_valid_utf8(*body)) {
+    send_answer(connection, error("request is not UTF-8"));
+    return;
+  }
+  const auto request = wire::decode_request(*body);
+  if (!request) {
+    send_answer(connection, error(request.error()));
+    return;
+  }
+  send_answer(connection, phone.answer(*request, HangUpWatch(connection, stop)));
 }
 
 }  // namespace derodi_sim

@@ -31,8 +31,7 @@ struct Behaviour {
   std::chrono::seconds answer_time{60};    // how long the user has to answer there
 };
 
-/// A destination the user trusts: a host key the agent verified, named
-/// as known_hosts names it.
+/// A host key the agent verified, named as known_hosts names it.
 struct Destination {
   std::string name;
   std::string host_key;  // its blob
@@ -46,11 +45,9 @@ struct SignatureRequest {
   std::string_view key_blob;
   std::string what;  // what is signed and for whom, as the phone shows it
   std::string who;   // the program that asked
-  /// A login's destination, when the agent verified its host key and
-  /// known_hosts names it without revoking it.
-  std::optional<Destination> destination = std::nullopt;
-  bool git = false;        // an SSHSIG signature in namespace git
-  bool forwarded = false;  // asked through a forwarded agent
+  std::optional<Destination> destination = std::nullopt;  // a login's, verified, unrevoked
+  bool git = false;                                       // an SSHSIG signature in namespace git
+  bool forwarded = false;                                 // asked through a forwarded agent
 };
 
 /// One paired phone with real keys, served through a real agent. Every
@@ -92,9 +89,8 @@ class Phone {
   std::string authorize(std::uint32_t minutes, const HangUpWatch& client);
   std::string generate(const zelko_ipc::ControlRequest::Generate& request,
                        const HangUpWatch& client);
-  /// The user's answer to `asked`: the word typed at `choices`, or,
-  /// unattended, "y" after the approval delay ("n" when
-  /// `refused_by_behaviour`); when there is none, why, told in the log.
+  /// The word typed at `choices` for `asked`, or, unattended, "y" after the
+  /// delay ("n" when `refused_by_behaviour`); else why not, told in the log.
   [[nodiscard]] std::expected<std::string, Decision> answer_of(const HangUpWatch& client,
                                                                std::string_view asked,
                                                                std::string_view choices,
@@ -129,5 +125,8 @@ class Phone {
   std::chrono::system_clock::time_point m_window_expires{};
   Scope m_window;
 };
+
+/// Serves one connection to the control socket: one request, one answer.
+void serve_control(int connection, Phone& phone, const Stop& stop);
 
 }  // namespace derodi_sim

@@ -122,7 +122,7 @@ Waited read_output(std::span<const OutputStream> streams, const Stop& stop, Dead
       const ssize_t got = ::read(watched[i].fd, chunk, sizeof chunk);
       if (got > 0) {
         streams[i].text->append(chunk, static_cast<std::size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
+      } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
         watched[i].fd = -1;
         --open;
       }

@@ -82,11 +82,10 @@ std::string name_fault(std::string_view name) {
     if (!c) {
       return "a key name must be UTF-8";
     }
-    if (c->value < 0xA0 && zelko_ipc::is_unsafe_to_show(c->value)) {
-      return "a key name must not hold control characters";
-    }
     if (zelko_ipc::is_unsafe_to_show(c->value)) {
-      return "a key name must not hold invisible formatting characters or line separators";
+      return c->value < 0xA0
+                 ? "a key name must not hold control characters"
+                 : "a key name must not hold invisible formatting characters or line separators";
     }
     at += c->length;
   }
