@@ -75,9 +75,7 @@ std::expected<Agent, std::string> Agent::start(const TrustedDirectory& directory
   const OutputStream errors{agent.m_errors.get(), &why};
   (void)read_output(std::span(&errors, 1), stop, std::chrono::steady_clock::now() + 200ms, -1,
                     true);
-  while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) {
-    why.pop_back();
-  }
+  why.erase(why.find_last_not_of("\r\n") + 1);
   return std::unexpected(why.empty() ? std::string("ssh-agent did not start listening")
                                      : "ssh-agent could not start: " + why.substr(0, 512));
 }

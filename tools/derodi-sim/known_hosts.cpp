@@ -7,10 +7,12 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "agent_messages.hpp"
 #include "text.hpp"
@@ -121,10 +123,15 @@ std::optional<std::string> option_value(const std::string& option, std::string_v
 
 }  // namespace
 
-std::vector<std::string> default_known_hosts_files(const std::string& home) {
+std::vector<std::string> default_known_hosts_files() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') {
+    const passwd* user = ::getpwuid(::geteuid());
+    home = user != nullptr ? user->pw_dir : nullptr;
+  }
   std::vector<std::string> files;
-  if (!home.empty()) {
-    files.push_back(home + "/.ssh/known_hosts");
+  if (home != nullptr && *home != '\0') {
+    files.push_back(concat(home, "/.ssh/known_hosts"));
   }
   files.emplace_back("/etc/ssh/ssh_known_hosts");
   return files;

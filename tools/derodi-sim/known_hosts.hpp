@@ -21,8 +21,9 @@ struct KnownHost {
 /// The most of a known_hosts file that is read; a larger one is left out.
 inline constexpr std::size_t k_known_hosts_limit = 4 * 1024 * 1024;
 
-/// The known_hosts files OpenSSH reads for the user whose home is `home`.
-[[nodiscard]] std::vector<std::string> default_known_hosts_files(const std::string& home);
+/// The known_hosts files OpenSSH reads for the user (whose home is $HOME,
+/// or else the password database's).
+[[nodiscard]] std::vector<std::string> default_known_hosts_files();
 
 /// The names an ssh command line (the program first) may have looked its
 /// destination up by: the host, "[host]:port" for a port other than 22,

@@ -2,7 +2,6 @@
 // derodi-sim: a stand-in for the derodi daemon with one simulated phone:
 // its start, on directories it trusts, and its stop.
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,15 +36,6 @@ struct Found {
   std::vector<Destination> trusted;            // named with --trust-destination
   std::vector<std::string> notes;              // for the log, once there is one
 };
-
-// The user's home, where ~/.ssh/known_hosts is.
-std::string home() {
-  if (const char* set = std::getenv("HOME"); set != nullptr && *set != '\0') {
-    return set;
-  }
-  const passwd* user = ::getpwuid(::geteuid());
-  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
-}
 
 // The destinations --trust-destination names, by their known host keys.
 std::expected<std::vector<Destination>, std::string> named_destinations(
@@ -92,7 +82,7 @@ std::expected<Found, std::string> find_before_starting(const Options& options,
     }
     asker.emplace(std::move(*opened));
   }
-  auto files = default_known_hosts_files(home());
+  auto files = default_known_hosts_files();
   std::vector<std::string> notes;
   auto trusted = named_destinations(options, files, notes);
   if (!trusted) {

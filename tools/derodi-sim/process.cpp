@@ -165,29 +165,26 @@ std::expected<std::string, std::string> run_captured(const std::vector<std::stri
   std::string out;
   std::string err;
   const OutputStream streams[] = {{(*out_pipe)[0].get(), &out}, {(*err_pipe)[0].get(), &err}};
-  const bool finished =
-      read_output(streams, limits.stop, deadline,
-                  limits.client != nullptr ? limits.client->connection() : -1) == Waited::ready;
-  if (!finished) {
+  const Waited waited = read_output(streams, limits.stop, deadline,
+                                    limits.client != nullptr ? limits.client->connection() : -1);
+  if (waited != Waited::ready) {
     ::kill(pid, SIGKILL);
   }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (!finished) {
-    if (limits.stop.requested()) {
-      return std::unexpected(argv[0] + " was stopped: the sim is stopping");
-    }
-    if (limits.client != nullptr && !limits.client->stays()) {
-      return std::unexpected(argv[0] + " was stopped: the request was abandoned");
-    }
+  if (waited == Waited::stopping) {
+    return std::unexpected(argv[0] + " was stopped: the sim is stopping");
+  }
+  if (waited == Waited::client_left) {
+    return std::unexpected(argv[0] + " was stopped: the request was abandoned");
+  }
+  if (waited == Waited::timed_out) {
     return std::unexpected(argv[0] + " did not finish within " +
                            std::to_string(limits.time_limit.count()) + " s");
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) {
-      err.pop_back();
-    }
+    err.erase(err.find_last_not_of("\r\n") + 1);
     return std::unexpected(argv[0] + " failed" + (err.empty() ? "" : ": " + err));
   }
   return out;
