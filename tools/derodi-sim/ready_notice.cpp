@@ -26,12 +26,13 @@ ReadyNotice::ReadyNotice(std::string path, std::string line,
                                                on_failure = std::move(on_failure)] {
     // For a FIFO, this waits until a reader has it open.
     const zelko_ipc::Fd fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    std::string failure;
+    const int error = errno;
     if (m_given_up) {
       return;
     }
+    std::string failure;
     if (!fd) {
-      failure = zelko_ipc::describe_os_error(errno);
+      failure = zelko_ipc::describe_os_error(error);
     } else if (auto written = zelko_ipc::write_all(fd.get(), line); !written) {
       failure = written.error().text;
     }
@@ -42,12 +43,13 @@ ReadyNotice::ReadyNotice(std::string path, std::string line,
 }
 
 ReadyNotice::~ReadyNotice() {
-  if (m_delivery.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    // A reader that opens and leaves lets the writer go, writing nothing.
-    m_given_up = true;
+  m_given_up = true;
+  // A reader that opens and leaves lets the writer go from its open, writing
+  // nothing; again, should the writer come to its open only after it.
+  while (m_delivery.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
     const zelko_ipc::Fd reader(::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    (void)m_delivery.wait_for(std::chrono::milliseconds(10));
   }
-  m_delivery.wait();
 }
 
 void ReadyNotice::let_waiting_reader_go(const std::string& path) {
