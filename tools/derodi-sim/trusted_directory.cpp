@@ -101,8 +101,10 @@ class Walk {
       if (!fd) {
         return std::unexpected(cannot_open(name, errno));
       }
-      // The last one is checked as the end, below.
-      if (auto passed = check(fd.get(), name, left.empty()); !passed) {
+      // The last one is checked once, as the end, below.
+      const auto passed =
+          left.empty() ? std::expected<void, std::string>{} : check(fd.get(), name, false);
+      if (!passed) {
         return std::unexpected(passed.error());
       }
       m_chain.push_back({std::move(fd), name});
